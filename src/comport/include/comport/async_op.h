@@ -1,0 +1,19 @@
+// The record of one overlapped read or write.
+#pragma once
+
+#include "comport/types.h"
+#include "winapi/types.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace comport {
+
+struct AsyncOp {
+  OVERLAPPED IoRequest{};  // hEvent is the record's own manual-reset event
+  TAsyncDirection Direction{};
+  std::unique_ptr<std::uint8_t[]> SentCopy;  // private copy of the last write's bytes
+  std::int32_t SentCopyLength = 0;
+};
+
+}  // namespace comport
