@@ -1,0 +1,89 @@
+#include "linux/port_map.h"
+
+#include <array>
+#include <cstdlib>
+#include <system_error>
+
+namespace winapi {
+
+namespace {
+
+struct DefaultRange {
+  unsigned firstCom;
+  unsigned lastCom;
+  const char* devicePrefix;
+};
+
+// The order follows what a PC usually has: built-in UARTs first, then USB adapters
+// (FTDI, CH340, PL2303 ...), then CDC-ACM devices (Arduino-style boards).
+constexpr std::array<DefaultRange, 3> kDefaultTable{{
+    {1, 4, "/dev/ttyS"},
+    {5, 12, "/dev/ttyUSB"},
+    {13, 20, "/dev/ttyACM"},
+}};
+
+std::optional<std::filesystem::path> AbsoluteFromEnv(const char* variable) {
+  const char* value = std::getenv(variable);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  std::filesystem::path path(value);
+  if (!path.is_absolute()) return std::nullopt;
+  return path;
+}
+
+std::optional<std::string> MapEntry(const std::filesystem::path& mapDir, unsigned number) {
+  const std::filesystem::path entry = mapDir / ("COM" + std::to_string(number));
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(entry, error);
+  if (error || !std::filesystem::exists(status)) return std::nullopt;
+  if (!std::filesystem::is_symlink(status)) return entry.string();
+  std::filesystem::path target = std::filesystem::read_symlink(entry, error);
+  if (error) return entry.string();
+  if (target.is_relative()) target = mapDir / target;
+  return target.lexically_normal().string();
+}
+
+}  // namespace
+
+std::optional<unsigned> ComPortNumber(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6) return std::nullopt;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const char c = static_cast<char>(name[i] & ~0x20);
+    if (c != "COM"[i]) return std::nullopt;
+  }
+  if (name[3] == '0') return std::nullopt;
+  unsigned number = 0;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return std::nullopt;
+    number = number * 10 + static_cast<unsigned>(name[i] - '0');
+  }
+  if (number < 1 || number > 255) return std::nullopt;
+  return number;
+}
+
+std::optional<std::filesystem::path> PortMapDirectory() {
+  if (auto dir = AbsoluteFromEnv("PZ_PORT_MAP_DIR")) return dir;
+  if (auto config = AbsoluteFromEnv("XDG_CONFIG_HOME")) return *config / "pzrq480" / "ports";
+  if (auto home = AbsoluteFromEnv("HOME")) return *home / ".config" / "pzrq480" / "ports";
+  return std::nullopt;
+}
+
+std::optional<std::string> DefaultComPortPath(unsigned number) {
+  for (const DefaultRange& range : kDefaultTable) {
+    if (number >= range.firstCom && number <= range.lastCom) {
+      return range.devicePrefix + std::to_string(number - range.firstCom);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ResolveComPortPathIn(
+    const std::string& name, const std::optional<std::filesystem::path>& mapDir) {
+  const auto number = ComPortNumber(name);
+  if (!number) return std::nullopt;
+  if (mapDir) {
+    if (auto mapped = MapEntry(*mapDir, *number)) return mapped;
+  }
+  return DefaultComPortPath(*number);
+}
+
+}  // namespace winapi
