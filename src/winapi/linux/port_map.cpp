@@ -1,5 +1,7 @@
 #include "linux/port_map.h"
 
+#include "linux/terminal.h"
+
 #include <array>
 #include <cstdlib>
 #include <system_error>
@@ -87,3 +89,11 @@ std::optional<std::string> ResolveComPortPathIn(
 }
 
 }  // namespace winapi
+
+namespace winapi::driver {
+
+std::optional<std::string> ResolveComPortPath(const std::string& name) {
+  return ResolveComPortPathIn(name, PortMapDirectory());
+}
+
+}  // namespace winapi::driver

@@ -1,0 +1,204 @@
+#include "linux/terminal_device.h"
+
+#include "linux/terminal_settings.h"
+
+#include <cerrno>
+#include <utility>
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace winapi {
+
+namespace {
+
+// Errors that mean the device is not there (any more) rather than that a call was wrong.
+bool DeviceGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+}
+
+// ENOTTY and EINVAL: the device has no such function (a pty has no modem lines).
+bool NotSupported(int error) {
+  return error == ENOTTY || error == EINVAL;
+}
+
+DWORD OpenErrorFromErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+    case EWOULDBLOCK:
+      return ERROR_ACCESS_DENIED;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      // Missing nodes, absent hardware (EIO, ENXIO, ENODEV) and anything that is not a
+      // terminal read as "no such port", which is what a caller probing ports needs.
+      return ERROR_FILE_NOT_FOUND;
+  }
+}
+
+int Retrying(auto call) {
+  int result;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+}  // namespace
+
+DWORD WindowsErrorFromErrno(int error) {
+  if (DeviceGone(error)) return ERROR_DEVICE_NOT_CONNECTED;
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+std::unique_ptr<TerminalDevice> TerminalDevice::Open(const std::string& path, DWORD& windowsError) {
+  const int fd =
+      Retrying([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+  if (fd < 0) {
+    windowsError = OpenErrorFromErrno(errno);
+    return nullptr;
+  }
+  auto refuse = [&](DWORD error) -> std::unique_ptr<TerminalDevice> {
+    // This descriptor never held TIOCEXCL, so the holder's flag stays as it is.
+    ::close(fd);
+    windowsError = error;
+    return nullptr;
+  };
+  if (!::isatty(fd)) return refuse(ERROR_FILE_NOT_FOUND);
+  if (Retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
+    return refuse(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : OpenErrorFromErrno(errno));
+  }
+  if (::ioctl(fd, TIOCEXCL) < 0) return refuse(OpenErrorFromErrno(errno));
+
+  std::unique_ptr<TerminalDevice> device(new TerminalDevice(fd, path));
+  if (::ioctl(fd, TCFLSH, TCIOFLUSH) < 0 && DeviceGone(errno)) {
+    windowsError = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  // Windows ports ignore the carrier; losing it must not hang the line up.
+  termios2 settings{};
+  if (::ioctl(fd, TCGETS2, &settings) == 0 && !(settings.c_cflag & CLOCAL)) {
+    settings.c_cflag |= CLOCAL;
+    ::ioctl(fd, TCSETS2, &settings);
+  }
+  int lines = 0;
+  device->hasModemLines_ = ::ioctl(fd, TIOCMGET, &lines) == 0;
+  windowsError = ERROR_SUCCESS;
+  return device;
+}
+
+TerminalDevice::TerminalDevice(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+TerminalDevice::~TerminalDevice() {
+  // TIOCEXCL outlives the last close; without this the next non-root open is refused.
+  ::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+}
+
+DWORD TerminalDevice::Configure(const DCB& dcb) {
+  termios2 previous{};
+  if (::ioctl(fd_, TCGETS2, &previous) < 0) return WindowsErrorFromErrno(errno);
+  termios2 wanted = previous;
+  if (const DWORD error = ApplyDcbToTermios(dcb, wanted); error != ERROR_SUCCESS) return error;
+  if (Retrying([&] { return ::ioctl(fd_, TCSETS2, &wanted); }) < 0) {
+    const int error = errno;
+    return error == EINVAL ? ERROR_INVALID_PARAMETER : WindowsErrorFromErrno(error);
+  }
+  termios2 actual{};
+  if (::ioctl(fd_, TCGETS2, &actual) < 0) return WindowsErrorFromErrno(errno);
+  if (!RateTaken(dcb.BaudRate, actual)) {
+    Retrying([&] { return ::ioctl(fd_, TCSETS2, &previous); });
+    return ERROR_INVALID_PARAMETER;
+  }
+  return SetModemControl(dcb);
+}
+
+DWORD TerminalDevice::SetModemControl(const DCB& dcb) {
+  int raise = 0;
+  int lower = 0;
+  (dcb.fDtrControl == DTR_CONTROL_DISABLE ? lower : raise) |= TIOCM_DTR;
+  // With RTS handshaking the kernel drives RTS from here on; it starts raised.
+  (dcb.fRtsControl == RTS_CONTROL_DISABLE ? lower : raise) |= TIOCM_RTS;
+  for (const auto& [request, bits] : {std::pair{TIOCMBIS, raise}, std::pair{TIOCMBIC, lower}}) {
+    if (bits == 0) continue;
+    if (::ioctl(fd_, request, &bits) < 0 && !NotSupported(errno)) {
+      return WindowsErrorFromErrno(errno);
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD TerminalDevice::ModemStatus(DWORD& status) const {
+  status = 0;
+  int lines = 0;
+  if (::ioctl(fd_, TIOCMGET, &lines) < 0) {
+    return NotSupported(errno) ? ERROR_SUCCESS : WindowsErrorFromErrno(errno);
+  }
+  if (lines & TIOCM_CTS) status |= MS_CTS_ON;
+  if (lines & TIOCM_DSR) status |= MS_DSR_ON;
+  if (lines & TIOCM_RNG) status |= MS_RING_ON;
+  if (lines & TIOCM_CAR) status |= MS_RLSD_ON;
+  return ERROR_SUCCESS;
+}
+
+std::optional<TerminalCounters> TerminalDevice::Counters() const {
+  serial_icounter_struct raw{};
+  if (::ioctl(fd_, TIOCGICOUNT, &raw) < 0) return std::nullopt;
+  return TerminalCounters{raw.cts,     raw.dsr,    raw.rng, raw.dcd,        raw.frame,
+                          raw.overrun, raw.parity, raw.brk, raw.buf_overrun};
+}
+
+DWORD TerminalDevice::Purge(bool input, bool output) {
+  if (!input && !output) return ERROR_SUCCESS;
+  const int which = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
+  if (::ioctl(fd_, TCFLSH, which) < 0) return WindowsErrorFromErrno(errno);
+  return ERROR_SUCCESS;
+}
+
+std::size_t TerminalDevice::OutputQueued() const {
+  int queued = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) < 0 || queued < 0) return 0;
+  return static_cast<std::size_t>(queued);
+}
+
+long TerminalDevice::Read(void* buffer, std::size_t size, DWORD& windowsError) {
+  const ssize_t count = ::read(fd_, buffer, size);
+  if (count > 0 || size == 0) return count;
+  if (count == 0) {
+    // A non-blocking terminal never reads 0 bytes unless it was hung up.
+    windowsError = ERROR_DEVICE_NOT_CONNECTED;
+    return -1;
+  }
+  if (errno == EAGAIN || errno == EINTR) return 0;
+  windowsError = WindowsErrorFromErrno(errno);
+  return -1;
+}
+
+long TerminalDevice::Write(const void* buffer, std::size_t size, DWORD& windowsError) {
+  const ssize_t count = ::write(fd_, buffer, size);
+  if (count >= 0) return count;
+  if (errno == EAGAIN || errno == EINTR) return 0;
+  windowsError = WindowsErrorFromErrno(errno);
+  return -1;
+}
+
+}  // namespace winapi

@@ -1,0 +1,63 @@
+// The terminal back end of the comm driver: a termios device watched by one worker
+// thread that sleeps in poll until the device or the driver has something for it.
+#pragma once
+
+#include "../common/line.h"
+#include "terminal_device.h"
+#include "terminal_modem_watch.h"
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace winapi::driver {
+
+class TerminalLine final : public Line {
+ public:
+  // Takes an open device; `windowsError` is set when the wake-up descriptor cannot be made.
+  static std::unique_ptr<TerminalLine> Create(std::unique_ptr<TerminalDevice> device,
+                                              DWORD& windowsError);
+  ~TerminalLine() override;
+
+  void Start(LineSink& sink) override;
+  void Stop() override;
+  DWORD ApplyState(const DCB& dcb) override;
+  std::size_t Transmit(std::span<const std::uint8_t> bytes) override;
+  std::size_t Receive(std::span<std::uint8_t> dest) override;
+  DWORD ModemStatus() override;
+  void Purge(DWORD purgeFlags) override;
+
+  // The kernel id of the worker thread (0 before Start), for checks that it sleeps.
+  int WorkerThreadId() const { return workerTid_; }
+
+ private:
+  TerminalLine(std::unique_ptr<TerminalDevice> device, int wakeFd);
+  void Wake();
+  void Fail(DWORD windowsError);
+  void Run();
+  // Reports modem line changes and new line errors and breaks since the last look.
+  void ReportLineStatus();
+
+  std::unique_ptr<TerminalDevice> device_;
+  int wakeFd_;
+  LineSink* sink_ = nullptr;
+  std::thread worker_;
+  std::atomic<int> workerTid_{0};
+  std::optional<ModemWatch> modemWatch_;
+
+  std::atomic<bool> stopping_{false};
+  // Set when the driver must hear of waiting input (re-armed by a short Receive).
+  std::atomic<bool> receiveArmed_{true};
+  // Set when a Transmit took fewer bytes than offered.
+  std::atomic<bool> transmitWanted_{false};
+  std::atomic<bool> modemChanged_{false};
+  // The first transfer error; the worker turns it into OnGone.
+  std::atomic<DWORD> failure_{ERROR_SUCCESS};
+
+  // Worker-only state.
+  DWORD lastModemStatus_ = 0;
+  std::optional<TerminalCounters> lastCounters_;
+};
+
+}  // namespace winapi::driver
