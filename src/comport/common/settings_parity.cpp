@@ -1,0 +1,44 @@
+#include "comport/port.h"
+#include "comport/settings.h"
+
+#include "common/settings_copy.h"
+
+namespace comport {
+
+void TComParity::Changed() {
+  if (ComPort()) ComPort()->ApplyLineSettings();
+}
+
+void TComParity::SetBits(TParityBits value) {
+  if (value == bits_) return;
+  bits_ = value;
+  Changed();
+}
+
+void TComParity::SetCheck(bool value) {
+  if (value == check_) return;
+  check_ = value;
+  Changed();
+}
+
+void TComParity::SetReplace(bool value) {
+  if (value == replace_) return;
+  replace_ = value;
+  Changed();
+}
+
+void TComParity::SetReplaceChar(char value) {
+  if (value == replaceChar_) return;
+  replaceChar_ = value;
+  Changed();
+}
+
+void TComParity::CopyFields(const TComSettings& source) {
+  const TComParity& from = SameClassSource(source, *this);
+  bits_ = from.bits_;
+  check_ = from.check_;
+  replace_ = from.replace_;
+  replaceChar_ = from.replaceChar_;
+}
+
+}  // namespace comport
