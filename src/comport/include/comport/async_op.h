@@ -14,6 +14,8 @@ struct AsyncOp {
   TAsyncDirection Direction{};
   std::unique_ptr<std::uint8_t[]> SentCopy;  // private copy of the last write's bytes
   std::int32_t SentCopyLength = 0;
+  // Why the event could not be created (0 when it exists); such a record never starts.
+  DWORD EventError = 0;
 };
 
 }  // namespace comport

@@ -88,7 +88,8 @@ class TCustomComPort : public TComponent {
   bool HasMonitor() const { return hasMonitor_; }
   HWND EventWindow() const { return eventWindow_; }
   bool AnnounceRxCount() const { return announceRxCount_; }
-  bool BufferObserverPresent() const { return bufferObserverPresent_; }
+  // True exactly while some registered observer has a BytesReceived callback.
+  bool BufferObserverPresent() const;
 
   // Observers: registration is deferred while a notification walks the list, so the
   // list never changes under a walk. The records are not owned.
@@ -177,6 +178,7 @@ class TCustomComPort : public TComponent {
   void StartMonitor();
   void StopMonitor();
   void ApplyPendingObserverChanges();
+  bool StartRead(void* Buffer, std::int32_t Count, AsyncOp& Op, std::int32_t& Immediate);
 
   bool connected_ = false;
   std::string port_ = "COM1";
@@ -201,7 +203,6 @@ class TCustomComPort : public TComponent {
   HWND eventWindow_ = nullptr;
   int threadPriority_;
   bool announceRxCount_ = true;
-  bool bufferObserverPresent_ = false;
 
   std::vector<PortObserver*> observers_;
   int notifyDepth_ = 0;

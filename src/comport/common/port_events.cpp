@@ -1,0 +1,187 @@
+#include "comport/port.h"
+
+#include <memory>
+
+namespace comport {
+
+// ---- Firing: each calls its event, if assigned, with the port as Sender ----
+
+void TCustomComPort::FireAfterClose() {
+  if (OnAfterClose) OnAfterClose(this);
+}
+void TCustomComPort::FireAfterOpen() {
+  if (OnAfterOpen) OnAfterOpen(this);
+}
+void TCustomComPort::FireBeforeClose() {
+  if (OnBeforeClose) OnBeforeClose(this);
+}
+void TCustomComPort::FireBeforeOpen() {
+  if (OnBeforeOpen) OnBeforeOpen(this);
+}
+void TCustomComPort::FireRxChar(std::int32_t Count) {
+  if (OnRxChar) OnRxChar(this, Count);
+}
+void TCustomComPort::FireRxBuf(const std::uint8_t* Buffer, std::int32_t Count) {
+  if (OnRxBuf) OnRxBuf(this, Buffer, Count);
+}
+void TCustomComPort::FireTxEmpty() {
+  if (OnTxEmpty) OnTxEmpty(this);
+}
+void TCustomComPort::FireBreak() {
+  if (OnBreak) OnBreak(this);
+}
+void TCustomComPort::FireRing() {
+  if (OnRing) OnRing(this);
+}
+void TCustomComPort::FireRxFlag() {
+  if (OnRxFlag) OnRxFlag(this);
+}
+void TCustomComPort::FireCTSChange(bool OnOff) {
+  if (OnCTSChange) OnCTSChange(this, OnOff);
+}
+void TCustomComPort::FireDSRChange(bool OnOff) {
+  if (OnDSRChange) OnDSRChange(this, OnOff);
+}
+void TCustomComPort::FireError(TComErrors Errors) {
+  if (OnError) OnError(this, Errors);
+}
+void TCustomComPort::FireRLSDChange(bool OnOff) {
+  if (OnRLSDChange) OnRLSDChange(this, OnOff);
+}
+void TCustomComPort::FireRx80Full() {
+  if (OnRx80Full) OnRx80Full(this);
+}
+
+// ---- Line events ----
+
+void TCustomComPort::HandleError() {
+  const TComErrors errors = ClearLineErrors();
+  if (!errors.Empty()) FireError(errors);
+}
+
+// Bytes are announced once: by count through OnRxChar (left in the queue), or, when
+// the port reads them itself, through OnRxBuf and the observers' BytesReceived.
+void TCustomComPort::HandleRxChar() {
+  std::int32_t count = RxQueueCount();
+  if (count > 0) NotifyObservers(&PortObserver::RxActivity, true);
+  const bool countOnly = announceRxCount_ && !BufferObserverPresent();
+  if (count > 0 && !countOnly) {
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::int32_t received = 0;
+    auto take = [&] {
+      buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
+      // The listeners get what was actually read, never bytes the read did not fill.
+      received = Read(buffer.get(), count);
+      FireRxBuf(buffer.get(), received);
+    };
+    // The list must not change while it is walked; registrations made meanwhile wait.
+    struct Walk {
+      TCustomComPort* port;
+      explicit Walk(TCustomComPort* p) : port(p) { ++port->notifyDepth_; }
+      ~Walk() {
+        if (--port->notifyDepth_ == 0) port->ApplyPendingObserverChanges();
+      }
+    } walk{this};
+    bool taken = false;
+    const std::size_t observerCount = observers_.size();
+    for (std::size_t i = 0; i < observerCount; ++i) {
+      const auto& bytesReceived = observers_[i]->BytesReceived;
+      if (!bytesReceived) continue;
+      if (!taken) {
+        taken = true;
+        take();
+      }
+      bytesReceived(this, buffer.get(), received);
+    }
+    if (!taken && !announceRxCount_) {
+      taken = true;
+      take();
+    }
+    if (taken) count = 0;
+  }
+  if (count > 0) FireRxChar(count);
+}
+
+void TCustomComPort::HandleTxEmpty() {
+  NotifyObservers(&PortObserver::TxActivity, false);
+  NotifyObservers(&PortObserver::TxEmptied);
+  FireTxEmpty();
+}
+
+void TCustomComPort::HandleBreak() {
+  FireBreak();
+}
+
+void TCustomComPort::HandleRing() {
+  NotifyObservers(&PortObserver::RingSeen);
+  FireRing();
+}
+
+// Line states are read when the handling runs, not when the line changed.
+void TCustomComPort::HandleCTSChange() {
+  const bool onOff = ModemSignals().Contains(msCTS);
+  NotifyObservers(&PortObserver::CtsChanged, onOff);
+  FireCTSChange(onOff);
+}
+
+void TCustomComPort::HandleDSRChange() {
+  const bool onOff = ModemSignals().Contains(msDSR);
+  NotifyObservers(&PortObserver::DsrChanged, onOff);
+  FireDSRChange(onOff);
+}
+
+void TCustomComPort::HandleRxFlag() {
+  NotifyObservers(&PortObserver::RxFlagSeen);
+  FireRxFlag();
+}
+
+void TCustomComPort::HandleRLSDChange() {
+  const bool onOff = ModemSignals().Contains(msRLSD);
+  NotifyObservers(&PortObserver::RlsdChanged, onOff);
+  FireRLSDChange(onOff);
+}
+
+void TCustomComPort::HandleRx80Full() {
+  FireRx80Full();
+}
+
+// ---- Open and close notifications ----
+
+void TCustomComPort::HandleBeforeOpen() {
+  FireBeforeOpen();
+}
+
+void TCustomComPort::HandleAfterOpen() {
+  NotifyObservers(&PortObserver::ConnectionChanged, true);
+  FireAfterOpen();
+  ReportLineSignals(true);
+}
+
+void TCustomComPort::HandleBeforeClose() {
+  ReportLineSignals(false);
+  FireBeforeClose();
+}
+
+void TCustomComPort::HandleAfterClose() {
+  NotifyObservers(&PortObserver::ConnectionChanged, false);
+  FireAfterClose();
+}
+
+// Opening reports the present line states; closing reports every line off without
+// asking the device.
+void TCustomComPort::ReportLineSignals(bool Opening) {
+  if (Opening) {
+    HandleCTSChange();
+    HandleDSRChange();
+    HandleRLSDChange();
+    return;
+  }
+  NotifyObservers(&PortObserver::CtsChanged, false);
+  NotifyObservers(&PortObserver::DsrChanged, false);
+  NotifyObservers(&PortObserver::RlsdChanged, false);
+  FireCTSChange(false);
+  FireDSRChange(false);
+  FireRLSDChange(false);
+}
+
+}  // namespace comport

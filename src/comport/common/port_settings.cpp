@@ -1,0 +1,90 @@
+#include "comport/port.h"
+
+namespace comport {
+
+void TCustomComPort::SetConnected(bool value) {
+  if (value == connected_) return;
+  if (Loading()) {
+    connected_ = value;  // EndLoading makes the recorded wish real
+    return;
+  }
+  if (value) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+  if (value == port_) return;
+  port_ = value;
+  if (connected_ && !Loading()) {
+    Close();
+    Open();
+  }
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value) {
+  if (value == baudRate_) return;
+  baudRate_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetCustomBaudRate(std::int32_t value) {
+  if (value == customBaudRate_) return;
+  customBaudRate_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetDataBits(TDataBits value) {
+  if (value == dataBits_) return;
+  dataBits_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetStopBits(TStopBits value) {
+  if (value == stopBits_) return;
+  stopBits_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetDiscardNull(bool value) {
+  if (value == discardNull_) return;
+  discardNull_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetEventChar(char value) {
+  if (value == eventChar_) return;
+  eventChar_ = value;
+  ApplyLineSettings();
+}
+
+// The event thread reads the method for every delivery, so it may not change under it.
+void TCustomComPort::SetSyncMethod(TSyncMethod value) {
+  if (value == syncMethod_) return;
+  if (connected_ && !Loading()) throw EComPort(port_, 14);
+  syncMethod_ = value;
+}
+
+void TCustomComPort::SetParity(const TComParity& value) {
+  parity_->CopyFrom(&value);
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetFlowControl(const TComFlowControl& value) {
+  flowControl_->CopyFrom(&value);
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetTimeouts(const TComTimeouts& value) {
+  timeouts_->CopyFrom(&value);
+  ApplyTimeoutSettings();
+}
+
+void TCustomComPort::SetBuffer(const TComBuffer& value) {
+  buffer_->CopyFrom(&value);
+  ApplyBufferSizes();
+}
+
+}  // namespace comport
