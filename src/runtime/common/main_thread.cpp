@@ -27,7 +27,9 @@ void RunOnMainThread(std::function<void()> call) {
   auto work = std::make_shared<detail::PendingWork>();
   work->call = std::move(call);
   MainQueue::Instance().SubmitAndWait(work);
-  if (work->error) std::rethrow_exception(work->error);
+  // Take the exception out so that its last reference is dropped on this thread:
+  // the main thread may still be releasing its hold on `work`.
+  if (std::exception_ptr error = std::move(work->error)) std::rethrow_exception(error);
 }
 
 bool ProcessMessages() {
