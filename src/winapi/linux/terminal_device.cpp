@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -184,9 +185,13 @@ long TerminalDevice::Read(void* buffer, std::size_t size, DWORD& windowsError) {
   const ssize_t count = ::read(fd_, buffer, size);
   if (count > 0 || size == 0) return count;
   if (count == 0) {
-    // A non-blocking terminal never reads 0 bytes unless it was hung up.
-    windowsError = ERROR_DEVICE_NOT_CONNECTED;
-    return -1;
+    // In raw mode (VMIN = VTIME = 0) an empty queue and a hung-up line both read 0.
+    pollfd state{fd_, 0, 0};
+    if (::poll(&state, 1, 0) == 1 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      windowsError = ERROR_DEVICE_NOT_CONNECTED;
+      return -1;
+    }
+    return 0;
   }
   if (errno == EAGAIN || errno == EINTR) return 0;
   windowsError = WindowsErrorFromErrno(errno);
