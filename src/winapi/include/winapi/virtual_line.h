@@ -6,7 +6,9 @@
 #include "winapi/types.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <span>
 #include <string>
@@ -69,6 +71,12 @@ class VirtualLine {
   // Bytes the port receives, as one burst.
   void Inject(std::span<const std::uint8_t> bytes);
   void Inject(std::initializer_list<std::uint8_t> bytes);
+  // Bytes the port receives in bursts of `burstSize` with `gap` between them; returns when
+  // the last burst is injected.
+  void InjectInBursts(std::span<const std::uint8_t> bytes, std::size_t burstSize,
+                      std::chrono::milliseconds gap);
+  // Injected bytes the driver has not taken yet because its receive queue is full.
+  std::size_t PendingReceive() const;
 
   // Modem input lines as a GetCommModemStatus word (MS_CTS_ON | MS_DSR_ON | ...);
   // changes raise EV_CTS, EV_DSR, EV_RLSD and EV_RING (ring on its rising edge).
@@ -80,7 +88,9 @@ class VirtualLine {
   // While held, the line takes no bytes from the transmit queue, as flow control would.
   void HoldTransmission(bool hold);
   // The device goes away: pending and later requests fail with ERROR_DEVICE_NOT_CONNECTED
-  // (opening it again fails with ERROR_FILE_NOT_FOUND) until Reconnect.
+  // (opening it again fails with ERROR_FILE_NOT_FOUND) until Reconnect. As with an
+  // unplugged adapter, a handle open at that moment stays dead after Reconnect; only a
+  // new CreateFileA reaches the line again. Destroying the far side disconnects it too.
   void Disconnect();
   void Reconnect();
 
@@ -89,7 +99,8 @@ class VirtualLine {
   void ClearFailures();
 
   // The configuration calls (SetupComm, SetCommState, SetCommTimeouts, SetCommMask,
-  // PurgeComm) in the order the port made them since the line was created or cleared.
+  // PurgeComm) in the order the port made them since the line was created or cleared,
+  // each as handed over: calls the driver then refused are recorded too.
   std::vector<DriverRecord> Records() const;
   void ClearRecords();
 
