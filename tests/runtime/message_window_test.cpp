@@ -26,6 +26,7 @@ class MessageWindow : public ::testing::Test {
   void TearDown() override {
     for (HWND window : windows_) runtime::DeallocateHWnd(window);
     runtime::SetExceptionDisplay(nullptr);
+    runtime::SetWakeUpHook(nullptr);
   }
   HWND Allocate(runtime::MessageHandler handler) {
     windows_.push_back(runtime::AllocateHWnd(std::move(handler)));
@@ -90,6 +91,34 @@ TEST_F(MessageWindow, OwnSendInsideACrossThreadHandlerIsNotInSendMessage) {
   sender.WaitFor();
   EXPECT_FALSE(inner_in_send);
   EXPECT_TRUE(outer_after_inner);
+}
+
+TEST_F(MessageWindow, AHandOverServedInsideAHandlerIsNotInSendMessage) {
+  Signal message_queued;
+  runtime::SetWakeUpHook([&] { message_queued.Set(); });
+  BOOL in_hand_over = TRUE;
+  BOOL in_handler_after = FALSE;
+  Signal hand_over_may_start;
+  HWND window = Allocate([&](runtime::Message&) {
+    hand_over_may_start.Set();
+    runtime::WaitForMessages(kLimit);  // the hand-over
+    runtime::ProcessMessages();
+    in_handler_after = runtime::InSendMessage();
+  });
+  LambdaThread sender([&](LambdaThread&) { runtime::SendMessageA(window, kPortEvent, 0, 0); });
+  LambdaThread handing_over([&](LambdaThread&) {
+    hand_over_may_start.Wait();
+    runtime::RunOnMainThread([&] { in_hand_over = runtime::InSendMessage(); });
+  });
+  sender.Resume();
+  ASSERT_TRUE(message_queued.Wait()) << "the wake-up hook also announces sent messages";
+  runtime::SetWakeUpHook(nullptr);
+  handing_over.Resume();
+  runtime::ProcessMessages();
+  sender.WaitFor();
+  handing_over.WaitFor();
+  EXPECT_FALSE(in_hand_over);
+  EXPECT_TRUE(in_handler_after);
 }
 
 TEST_F(MessageWindow, ReplyMessageReleasesTheSenderWhileTheHandlerGoesOn) {

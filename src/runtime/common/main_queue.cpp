@@ -77,11 +77,14 @@ bool MainQueue::ServePending() {
 
 void MainQueue::Serve(const std::shared_ptr<PendingWork>& work) {
   if (work->call) {
+    // A hand-over is no sent message, even when served inside a handler of one.
+    PendingWork* outer = std::exchange(CurrentSentMessage(), nullptr);
     try {
       work->call();
     } catch (...) {
       work->error = std::current_exception();
     }
+    CurrentSentMessage() = outer;
     std::lock_guard lock(mutex_);
     Release(*work);
     return;
