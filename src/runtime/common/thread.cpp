@@ -24,7 +24,12 @@ Thread::~Thread() {
 
 void Thread::Resume() {
   if (started_.exchange(true)) return;
-  thread_ = std::thread([this] { Run(); });
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (...) {
+    started_.store(false);  // no thread: nothing to wait for, Resume may be retried
+    throw;
+  }
 }
 
 void Thread::Run() {

@@ -31,7 +31,8 @@ class Thread {
   // resumed is simply released.
   virtual ~Thread();
 
-  // Starts Execute on a new thread. Does nothing once started.
+  // Starts Execute on a new thread. Does nothing once started; throws std::system_error
+  // (and stays suspended) when the system cannot create the thread.
   void Resume();
 
   // Asks Execute to stop by setting Terminated; Execute has to look.
