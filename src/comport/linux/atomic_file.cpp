@@ -1,0 +1,86 @@
+#include "common/atomic_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace comport {
+
+namespace {
+
+std::system_error ErrnoError(const std::string& what) {
+  return std::system_error(errno, std::generic_category(), what);
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+std::filesystem::path ResolveLinks(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
+    const auto target = std::filesystem::weakly_canonical(path, error);
+    if (!error) return target;
+  }
+  return path;
+}
+
+void WriteAll(int fd, std::string_view content, const std::string& name) {
+  while (!content.empty()) {
+    const ssize_t written = ::write(fd, content.data(), content.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw ErrnoError("cannot write " + name);
+    }
+    content.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+}  // namespace
+
+void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content) {
+  static std::atomic<unsigned> counter{0};
+  const std::filesystem::path target = ResolveLinks(path);
+  const std::filesystem::path temporary =
+      target.parent_path() / ("." + target.filename().string() + ".tmp-" +
+                              std::to_string(::getpid()) + "-" + std::to_string(counter++));
+
+  FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (fd.get() < 0) throw ErrnoError("cannot create " + temporary.string());
+  try {
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) ::fchmod(fd.get(), old.st_mode & 07777);
+    WriteAll(fd.get(), content, temporary.string());
+    if (::fsync(fd.get()) != 0) throw ErrnoError("cannot flush " + temporary.string());
+    if (::close(fd.release()) != 0) throw ErrnoError("cannot close " + temporary.string());
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+      throw ErrnoError("cannot replace " + target.string());
+    }
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  // Makes the rename itself durable; a failure here leaves a complete file either way.
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+}  // namespace comport
