@@ -11,8 +11,9 @@
 
 namespace winapi::driver {
 
-std::unique_ptr<TerminalLine> TerminalLine::Create(std::unique_ptr<TerminalDevice> device,
-                                                   DWORD& windowsError) {
+std::unique_ptr<TerminalLine> TerminalLine::Open(const std::string& path, DWORD& windowsError) {
+  auto device = TerminalDevice::Open(path, windowsError);
+  if (!device) return nullptr;
   const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wakeFd < 0) {
     windowsError = errno == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_GEN_FAILURE;
@@ -163,9 +164,7 @@ void TerminalLine::ReportLineStatus() {
 }
 
 std::unique_ptr<Line> OpenTerminalLine(const std::string& path, DWORD& windowsError) {
-  auto device = TerminalDevice::Open(path, windowsError);
-  if (!device) return nullptr;
-  return TerminalLine::Create(std::move(device), windowsError);
+  return TerminalLine::Open(path, windowsError);
 }
 
 }  // namespace winapi::driver

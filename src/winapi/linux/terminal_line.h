@@ -15,9 +15,9 @@ namespace winapi::driver {
 
 class TerminalLine final : public Line {
  public:
-  // Takes an open device; `windowsError` is set when the wake-up descriptor cannot be made.
-  static std::unique_ptr<TerminalLine> Create(std::unique_ptr<TerminalDevice> device,
-                                              DWORD& windowsError);
+  // Opens the terminal at `path` (see TerminalDevice::Open); null with `windowsError` set
+  // on failure.
+  static std::unique_ptr<TerminalLine> Open(const std::string& path, DWORD& windowsError);
   ~TerminalLine() override;
 
   void Start(LineSink& sink) override;
