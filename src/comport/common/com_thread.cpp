@@ -1,10 +1,8 @@
-// TEMPORARY minimal event thread, so that Open and Close can create and free it at
-// their final points. It sets the event mask, waits only for its stop request and
-// runs the closing steps; it delivers no line events. To be replaced by the real
-// event thread.
 #include "comport/com_thread.h"
 
 #include "comport/port.h"
+#include "runtime/main_thread.h"
+#include "runtime/message_window.h"
 #include "winapi/winapi.h"
 
 #include <array>
@@ -14,24 +12,28 @@ namespace comport {
 
 namespace {
 
-constexpr std::array<std::pair<TComEvent, DWORD>, 10> kEventFlags = {{
+// Every event with its device flag, in the order an event set is handled: errors are
+// fetched before the receive count, which clears them too.
+constexpr std::array<std::pair<TComEvent, DWORD>, 10> kHandlingOrder = {{
+    {evError, EV_ERR},
     {evRxChar, EV_RXCHAR},
     {evTxEmpty, EV_TXEMPTY},
-    {evRxFlag, EV_RXFLAG},
-    {evRing, EV_RING},
     {evBreak, EV_BREAK},
+    {evRing, EV_RING},
     {evCTS, EV_CTS},
     {evDSR, EV_DSR},
-    {evError, EV_ERR},
+    {evRxFlag, EV_RXFLAG},
     {evRLSD, EV_RLSD},
     {evRx80Full, EV_RX80FULL},
 }};
+
+constexpr DWORD kDeviceEventSignalled = WAIT_OBJECT_0 + 1;
 
 }  // namespace
 
 std::uint32_t EventsToMask(TComEvents Events) {
   std::uint32_t mask = 0;
-  for (const auto& [event, flag] : kEventFlags) {
+  for (const auto& [event, flag] : kHandlingOrder) {
     if (Events.Contains(event)) mask |= flag;
   }
   return mask;
@@ -39,7 +41,7 @@ std::uint32_t EventsToMask(TComEvents Events) {
 
 TComEvents MaskToEvents(std::uint32_t Mask) {
   TComEvents events;
-  for (const auto& [event, flag] : kEventFlags) {
+  for (const auto& [event, flag] : kHandlingOrder) {
     if (Mask & flag) events.Include(event);
   }
   return events;
@@ -49,12 +51,20 @@ TComThread::TComThread(TCustomComPort& AComPort)
     : OwnerPort(AComPort), StopEvent(winapi::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
   SetPriority(OwnerPort.ThreadPriority());
   winapi::SetCommMask(OwnerPort.DeviceHandle(), EventsToMask(OwnerPort.Events()));
-  Resume();
+  try {
+    Resume();
+  } catch (...) {
+    winapi::CloseHandle(StopEvent);
+    throw;
+  }
 }
 
+// The stop event outlives the thread: a loop that ended on its own (failed wait,
+// failed delivery) must not leave this destructor signalling a closed handle.
 TComThread::~TComThread() {
   RequestStop();
   TerminateAndWait();
+  winapi::CloseHandle(StopEvent);
 }
 
 void TComThread::RequestStop() {
@@ -67,10 +77,82 @@ void TComThread::Execute() {
 }
 
 void TComThread::MonitorLoop() {
-  winapi::WaitForSingleObject(StopEvent, INFINITE);
-  winapi::SetCommMask(OwnerPort.DeviceHandle(), 0);
-  winapi::PurgeComm(OwnerPort.DeviceHandle(), PURGE_TXCLEAR | PURGE_RXCLEAR);
-  winapi::CloseHandle(StopEvent);
+  const HANDLE device = OwnerPort.DeviceHandle();
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = winapi::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+
+  // However the loop ends (stop, failed wait, exception from a delivery), the device
+  // lets go of the mask variable and the record before they leave this frame.
+  struct ClosingSteps {
+    HANDLE device;
+    HANDLE overlappedEvent;
+    ~ClosingSteps() {
+      winapi::SetCommMask(device, 0);
+      winapi::PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
+      winapi::CloseHandle(overlappedEvent);
+    }
+  } closing{device, overlapped.hEvent};
+
+  const std::array<HANDLE, 2> waitList = {StopEvent, overlapped.hEvent};
+  DWORD mask = 0;
+  DWORD signalled;
+  do {
+    // A wait that could not even start (device gone, mask refused) leaves the
+    // overlapped event as it was: waiting on it would spin or deliver an old set.
+    if (!winapi::WaitCommEvent(device, &mask, &overlapped) &&
+        winapi::GetLastError() != ERROR_IO_PENDING) {
+      return;
+    }
+    signalled = winapi::WaitForMultipleObjects(static_cast<DWORD>(waitList.size()), waitList.data(),
+                                               FALSE, INFINITE);
+    DWORD transferred = 0;
+    if (signalled == kDeviceEventSignalled &&
+        winapi::GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
+      CurrentEvents = MaskToEvents(mask);
+      DeliverEvents();
+    }
+  } while (signalled == kDeviceEventSignalled);  // a stop request wins a tie: it is first
+}
+
+void TComThread::DeliverEvents() {
+  switch (OwnerPort.SyncMethod()) {
+    case smThreadSync:
+      runtime::RunOnMainThread([this] { HandleEventSet(); });
+      break;
+    case smWindowSync:
+      ForwardEventsToWindow();
+      break;
+    case smNone:
+      HandleEventSet();
+      break;
+    case smDisableEvents:
+      break;
+  }
+}
+
+// One message per event; each send returns once the window's handler has replied.
+void TComThread::ForwardEventsToWindow() {
+  const HWND window = OwnerPort.EventWindow();
+  for (const auto& [event, flag] : kHandlingOrder) {
+    if (CurrentEvents.Contains(event)) {
+      runtime::SendMessageA(window, PortEventMessage, flag, 0);
+    }
+  }
+}
+
+void TComThread::HandleEventSet() {
+  TCustomComPort& port = OwnerPort;
+  const TComEvents events = CurrentEvents;
+  if (events.Contains(evError)) port.HandleError();
+  if (events.Contains(evRxChar)) port.HandleRxChar();
+  if (events.Contains(evTxEmpty)) port.HandleTxEmpty();
+  if (events.Contains(evBreak)) port.HandleBreak();
+  if (events.Contains(evRing)) port.HandleRing();
+  if (events.Contains(evCTS)) port.HandleCTSChange();
+  if (events.Contains(evDSR)) port.HandleDSRChange();
+  if (events.Contains(evRxFlag)) port.HandleRxFlag();
+  if (events.Contains(evRLSD)) port.HandleRLSDChange();
+  if (events.Contains(evRx80Full)) port.HandleRx80Full();
 }
 
 }  // namespace comport
