@@ -1,0 +1,264 @@
+// The registry calls on Linux: an emulation kept in a per-user text file. Every call
+// reads the file afresh and every change saves it whole before returning, so the
+// file is the only state besides the open handles, and several processes see each
+// other's changes. Handles remember a key by its path, as Windows keys are named.
+#include "linux/registry_storage.h"
+#include "winapi/winapi.h"
+
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string_view>
+
+namespace winapi {
+
+namespace {
+
+using registry::FoldName;
+using registry::ParsedRegistry;
+using registry::RegistryNode;
+using registry::RegistryValue;
+
+constexpr LONG kErrorBadPathname = 161;  // ERROR_BAD_PATHNAME
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
+
+struct KeyReference {
+  std::vector<std::string> path;  // from the root's name down
+  REGSAM access = 0;
+};
+
+bool Allows(REGSAM access, REGSAM needed) {
+  return (access & needed) == needed;
+}
+
+LONG SplitSubKey(LPCSTR subKey, std::vector<std::string>& names) {
+  if (subKey == nullptr) return ERROR_SUCCESS;
+  std::string_view text(subKey);
+  if (text.empty()) return ERROR_SUCCESS;
+  if (text.front() == '\\') return kErrorBadPathname;
+  if (text.back() == '\\') text.remove_suffix(1);
+  while (true) {
+    const std::size_t slash = text.find('\\');
+    const std::string_view name = text.substr(0, slash);
+    if (name.empty()) return kErrorBadPathname;
+    if (name.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+    names.emplace_back(name);
+    if (slash == std::string_view::npos) return ERROR_SUCCESS;
+    text.remove_prefix(slash + 1);
+  }
+}
+
+class EmulatedRegistry {
+ public:
+  static EmulatedRegistry& Instance() {
+    static EmulatedRegistry registry;
+    return registry;
+  }
+
+  LONG Create(HKEY base, LPCSTR subKey, REGSAM access, PHKEY result, LPDWORD disposition) {
+    if (result == nullptr || subKey == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::lock_guard lock(mutex_);
+    KeyReference parent;
+    if (!Resolve(base, parent)) return ERROR_INVALID_HANDLE;
+    std::vector<std::string> names;
+    if (LONG rc = SplitSubKey(subKey, names); rc != ERROR_SUCCESS) return rc;
+    KeyReference opened{parent.path, access};
+    opened.path.insert(opened.path.end(), names.begin(), names.end());
+    bool created = false;
+    const LONG rc = Modify([&](RegistryNode& top, bool& changed) {
+      if (top.Find(parent.path) == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
+      if (top.Find(opened.path) != nullptr) return static_cast<LONG>(ERROR_SUCCESS);
+      if (!Allows(parent.access, KEY_CREATE_SUB_KEY)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+      top.Create(opened.path, created);
+      changed = created;
+      return static_cast<LONG>(ERROR_SUCCESS);
+    });
+    if (rc != ERROR_SUCCESS) return rc;
+    if (disposition != nullptr) {
+      *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+    *result = NewHandle(std::move(opened));
+    return ERROR_SUCCESS;
+  }
+
+  LONG Open(HKEY base, LPCSTR subKey, REGSAM access, PHKEY result) {
+    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    std::lock_guard lock(mutex_);
+    KeyReference parent;
+    if (!Resolve(base, parent)) return ERROR_INVALID_HANDLE;
+    std::vector<std::string> names;
+    if (LONG rc = SplitSubKey(subKey, names); rc != ERROR_SUCCESS) return rc;
+    KeyReference opened{parent.path, access};
+    opened.path.insert(opened.path.end(), names.begin(), names.end());
+    const LONG rc = Read([&](const RegistryNode& top) {
+      if (top.Find(parent.path) == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
+      return static_cast<LONG>(top.Find(opened.path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    });
+    if (rc != ERROR_SUCCESS) return rc;
+    *result = NewHandle(std::move(opened));
+    return ERROR_SUCCESS;
+  }
+
+  LONG SetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
+    if (reserved != 0) return ERROR_INVALID_PARAMETER;
+    if (data == nullptr && size != 0) return ERROR_NOACCESS;
+    const std::string valueName = name ? name : "";
+    if (valueName.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+    std::lock_guard lock(mutex_);
+    KeyReference reference;
+    if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
+    if (!Allows(reference.access, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    return Modify([&](RegistryNode& top, bool& changed) {
+      RegistryNode* node = top.Find(reference.path);
+      if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
+      auto [it, inserted] = node->values.try_emplace(FoldName(valueName));
+      if (inserted) it->second.name = valueName;
+      it->second.type = type;
+      it->second.data.assign(data, data + size);
+      changed = true;
+      return static_cast<LONG>(ERROR_SUCCESS);
+    });
+  }
+
+  LONG QueryValue(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                  LPDWORD size) {
+    if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
+    if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+    const std::string valueName = name ? name : "";
+    std::lock_guard lock(mutex_);
+    KeyReference reference;
+    if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
+    if (!Allows(reference.access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    return Read([&](const RegistryNode& top) {
+      const RegistryNode* node = top.Find(reference.path);
+      if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
+      const auto it = node->values.find(FoldName(valueName));
+      if (it == node->values.end()) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+      const RegistryValue& value = it->second;
+      const DWORD needed = static_cast<DWORD>(value.data.size());
+      if (type != nullptr) *type = value.type;
+      if (data != nullptr && *size < needed) {
+        *size = needed;
+        return static_cast<LONG>(ERROR_MORE_DATA);
+      }
+      if (data != nullptr && needed > 0) std::memcpy(data, value.data.data(), needed);
+      if (size != nullptr) *size = needed;
+      return static_cast<LONG>(ERROR_SUCCESS);
+    });
+  }
+
+  LONG DeleteValue(HKEY key, LPCSTR name) {
+    const std::string valueName = name ? name : "";
+    std::lock_guard lock(mutex_);
+    KeyReference reference;
+    if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
+    if (!Allows(reference.access, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    return Modify([&](RegistryNode& top, bool& changed) {
+      RegistryNode* node = top.Find(reference.path);
+      if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
+      changed = node->values.erase(FoldName(valueName)) > 0;
+      return static_cast<LONG>(changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    });
+  }
+
+  LONG Close(HKEY key) {
+    std::lock_guard lock(mutex_);
+    if (RootName(key)) return ERROR_SUCCESS;  // predefined keys are never really closed
+    return handles_.erase(reinterpret_cast<std::uintptr_t>(key)) ? ERROR_SUCCESS
+                                                                 : ERROR_INVALID_HANDLE;
+  }
+
+ private:
+  static const char* RootName(HKEY key) {
+    const HKEY roots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
+    for (std::size_t i = 0; i < std::size(roots); ++i) {
+      if (key == roots[i]) return registry::kRootNames[i].data();
+    }
+    return nullptr;
+  }
+
+  bool Resolve(HKEY key, KeyReference& reference) const {
+    if (const char* root = RootName(key)) {
+      reference = KeyReference{{root}, KEY_ALL_ACCESS};
+      return true;
+    }
+    const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(key));
+    if (it == handles_.end()) return false;
+    reference = it->second;
+    return true;
+  }
+
+  HKEY NewHandle(KeyReference reference) {
+    const std::uintptr_t value = next_;
+    next_ += 4;
+    handles_.emplace(value, std::move(reference));
+    return reinterpret_cast<HKEY>(value);
+  }
+
+  template <typename Query>
+  static LONG Read(Query query) {
+    ParsedRegistry parsed = registry::ParseRegistryText("");
+    if (const auto file = registry::RegistryFilePath()) {
+      if (LONG rc = registry::LoadRegistryFile(*file, parsed); rc != ERROR_SUCCESS) return rc;
+    }
+    return query(static_cast<const RegistryNode&>(parsed.top));
+  }
+
+  template <typename Change>
+  static LONG Modify(Change change) {
+    const auto file = registry::RegistryFilePath();
+    if (!file) return ERROR_CANTWRITE;
+    registry::WriterLock lock(*file);
+    if (!lock.Held()) return ERROR_CANTWRITE;
+    ParsedRegistry parsed;
+    if (LONG rc = registry::LoadRegistryFile(*file, parsed); rc != ERROR_SUCCESS) return rc;
+    bool changed = false;
+    const LONG rc = change(parsed.top, changed);
+    if (rc != ERROR_SUCCESS || !changed) return rc;
+    return registry::SaveRegistryFile(*file, parsed.top, !parsed.problems.empty());
+  }
+
+  std::mutex mutex_;
+  std::map<std::uintptr_t, KeyReference> handles_;
+  std::uintptr_t next_ = 0x1000;
+};
+
+}  // namespace
+
+LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR /*lpClass*/,
+                     DWORD /*dwOptions*/, REGSAM samDesired,
+                     LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
+                     LPDWORD lpdwDisposition) {
+  if (Reserved != 0) return ERROR_INVALID_PARAMETER;
+  return EmulatedRegistry::Instance().Create(hKey, lpSubKey, samDesired, phkResult,
+                                             lpdwDisposition);
+}
+
+LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                   PHKEY phkResult) {
+  return EmulatedRegistry::Instance().Open(hKey, lpSubKey, samDesired, phkResult);
+}
+
+LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                    DWORD cbData) {
+  return EmulatedRegistry::Instance().SetValue(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
+  return EmulatedRegistry::Instance().QueryValue(hKey, lpValueName, lpReserved, lpType, lpData,
+                                                 lpcbData);
+}
+
+LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  return EmulatedRegistry::Instance().DeleteValue(hKey, lpValueName);
+}
+
+LONG RegCloseKey(HKEY hKey) {
+  return EmulatedRegistry::Instance().Close(hKey);
+}
+
+}  // namespace winapi

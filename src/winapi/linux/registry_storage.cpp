@@ -1,0 +1,129 @@
+#include "linux/registry_storage.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace winapi::registry {
+
+namespace {
+
+constexpr std::uintmax_t kMaxFileSize = 64u << 20;
+
+std::optional<std::filesystem::path> AbsoluteFromEnv(const char* variable) {
+  const char* value = std::getenv(variable);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  std::filesystem::path path(value);
+  if (!path.is_absolute()) return std::nullopt;
+  return path;
+}
+
+bool WriteAll(int fd, std::string_view content) {
+  while (!content.empty()) {
+    const ssize_t written = ::write(fd, content.data(), content.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    content.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+bool ReplaceWhole(const std::filesystem::path& file, std::string_view content) {
+  static std::atomic<unsigned> counter{0};
+  const std::filesystem::path temporary =
+      file.parent_path() / ("." + file.filename().string() + ".tmp-" + std::to_string(::getpid()) +
+                            "-" + std::to_string(counter++));
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || ::rename(temporary.c_str(), file.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+bool KeepDamagedCopy(const std::filesystem::path& file) {
+  std::error_code error;
+  for (int n = 1; n < 1000; ++n) {
+    std::filesystem::path copy = file;
+    copy += ".damaged-" + std::to_string(n);
+    if (std::filesystem::exists(copy, error)) continue;
+    return std::filesystem::copy_file(file, copy, error) && !error;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> RegistryFilePath() {
+  if (auto file = AbsoluteFromEnv("PZ_REGISTRY_FILE")) return file;
+  if (auto config = AbsoluteFromEnv("XDG_CONFIG_HOME")) {
+    return *config / "pzrq480" / "registry.dat";
+  }
+  if (auto home = AbsoluteFromEnv("HOME")) return *home / ".config" / "pzrq480" / "registry.dat";
+  return std::nullopt;
+}
+
+WriterLock::WriterLock(const std::filesystem::path& registryFile) {
+  std::error_code error;
+  std::filesystem::create_directories(registryFile.parent_path(), error);
+  std::filesystem::path lockFile = registryFile;
+  lockFile += ".lock";
+  fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd_ < 0) return;
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ::close(std::exchange(fd_, -1));
+      return;
+    }
+  }
+}
+
+WriterLock::~WriterLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+}
+
+LONG LoadRegistryFile(const std::filesystem::path& file, ParsedRegistry& parsed) {
+  std::error_code error;
+  const auto status = std::filesystem::status(file, error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    parsed = ParseRegistryText("");
+    return ERROR_SUCCESS;
+  }
+  if (error || !std::filesystem::is_regular_file(status)) return ERROR_CANTREAD;
+  const auto size = std::filesystem::file_size(file, error);
+  if (error || size > kMaxFileSize) return ERROR_CANTREAD;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return ERROR_CANTREAD;
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return ERROR_CANTREAD;
+  parsed = ParseRegistryText(text);
+  return ERROR_SUCCESS;
+}
+
+LONG SaveRegistryFile(const std::filesystem::path& file, const RegistryNode& top,
+                      bool replacesDamagedFile) {
+  if (replacesDamagedFile && !KeepDamagedCopy(file)) return ERROR_CANTWRITE;
+  return ReplaceWhole(file, SerializeRegistry(top)) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+}  // namespace winapi::registry

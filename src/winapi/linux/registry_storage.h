@@ -1,0 +1,40 @@
+// Where the emulated registry lives and how it is read and written. Writers hold an
+// exclusive lock on a companion lock file, so processes sharing the registry do not
+// lose each other's updates; readers need none, since a save replaces the file whole.
+#pragma once
+
+#include "linux/registry_tree.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace winapi::registry {
+
+// $PZ_REGISTRY_FILE when set and absolute, else $XDG_CONFIG_HOME/pzrq480/registry.dat,
+// else $HOME/.config/pzrq480/registry.dat; nothing when no absolute folder is known.
+std::optional<std::filesystem::path> RegistryFilePath();
+
+// Held while a writer reads, changes and saves the file.
+class WriterLock {
+ public:
+  explicit WriterLock(const std::filesystem::path& registryFile);
+  ~WriterLock();
+  WriterLock(const WriterLock&) = delete;
+  WriterLock& operator=(const WriterLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// A missing file is an empty registry. ERROR_SUCCESS, or ERROR_CANTREAD when the file
+// exists but cannot be read (a damaged file still loads: see ParsedRegistry::problems).
+LONG LoadRegistryFile(const std::filesystem::path& file, ParsedRegistry& parsed);
+
+// Replaces the file whole. When the file in place was damaged, it is first kept as
+// "<file>.damaged-N" so that nothing a person might recover is overwritten.
+// ERROR_SUCCESS or ERROR_CANTWRITE.
+LONG SaveRegistryFile(const std::filesystem::path& file, const RegistryNode& top,
+                      bool replacesDamagedFile);
+
+}  // namespace winapi::registry

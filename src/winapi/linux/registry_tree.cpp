@@ -1,0 +1,39 @@
+#include "linux/registry_tree.h"
+
+namespace winapi::registry {
+
+std::string FoldName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return folded;
+}
+
+const RegistryNode* RegistryNode::Find(const std::vector<std::string>& path) const {
+  const RegistryNode* node = this;
+  for (const std::string& name : path) {
+    const auto it = node->subkeys.find(FoldName(name));
+    if (it == node->subkeys.end()) return nullptr;
+    node = &it->second;
+  }
+  return node;
+}
+
+RegistryNode* RegistryNode::Find(const std::vector<std::string>& path) {
+  return const_cast<RegistryNode*>(static_cast<const RegistryNode*>(this)->Find(path));
+}
+
+RegistryNode& RegistryNode::Create(const std::vector<std::string>& path, bool& created) {
+  RegistryNode* node = this;
+  created = false;
+  for (const std::string& name : path) {
+    auto [it, inserted] = node->subkeys.try_emplace(FoldName(name));
+    if (inserted) it->second.name = name;
+    created = inserted;
+    node = &it->second;
+  }
+  return *node;
+}
+
+}  // namespace winapi::registry
