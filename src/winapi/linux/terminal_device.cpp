@@ -175,12 +175,6 @@ DWORD TerminalDevice::Purge(bool input, bool output) {
   return ERROR_SUCCESS;
 }
 
-std::size_t TerminalDevice::OutputQueued() const {
-  int queued = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &queued) < 0 || queued < 0) return 0;
-  return static_cast<std::size_t>(queued);
-}
-
 long TerminalDevice::Read(void* buffer, std::size_t size, DWORD& windowsError) {
   const ssize_t count = ::read(fd_, buffer, size);
   if (count > 0 || size == 0) return count;

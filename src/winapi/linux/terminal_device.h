@@ -56,8 +56,6 @@ class TerminalDevice {
 
   // Discards the kernel's input and/or output queue.
   DWORD Purge(bool input, bool output);
-  // Bytes still in the kernel's output queue; 0 where the device does not tell.
-  std::size_t OutputQueued() const;
 
   // Non-blocking transfers: the byte count, 0 when the device would block, or -1 with
   // `windowsError` set (ERROR_DEVICE_NOT_CONNECTED once the far side has gone).
