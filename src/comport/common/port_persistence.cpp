@@ -203,8 +203,8 @@ void TCustomComPort::ReadSettingsFromRegistry(TRegistryStore& Store) {
 }
 
 void TCustomComPort::ReadSettingsFromIni(TIniStore& Store) {
-  // The section is read anew for every key: a setter may rename nothing, but the
-  // default of each key is the setting's value at that moment.
+  // Each default is the setting as it stands when its key comes, after the keys before
+  // it were assigned, so an absent key leaves its setting alone.
   ForEachStoredKey(*this, [&](const SettingKey& key) {
     if (key.text) {
       key.assignText(*this, Store.GetText(Name(), key.name, key.text(*this)));
