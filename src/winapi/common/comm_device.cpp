@@ -367,13 +367,14 @@ void CommDevice::Pump() {
 
 void CommDevice::PullReceived() {
   std::array<std::uint8_t, 4096> chunk{};
+  ServeReads();  // frees room first
   while (lineHasData_ && !closed_ && !goneError_) {
     // Bytes go straight into a waiting read, as into the queue; both count as room.
     std::size_t room = inQueueSize_ > received_.size() ? inQueueSize_ - received_.size() : 0;
     if (received_.empty()) {
       for (const auto& read : reads_) room += read->want - read->done;
     }
-    if (room == 0) return;
+    if (room == 0) break;
     const std::size_t asked = std::min(room, chunk.size());
     const std::size_t got = line_->Receive(std::span(chunk.data(), asked));
     if (got < asked) lineHasData_ = false;
@@ -389,7 +390,6 @@ void CommDevice::PullReceived() {
     if (!wasNearlyFull && received_.size() * 5 >= inQueueSize_ * 4) events |= EV_RX80FULL;
     Raise(events);
   }
-  ServeReads();
 }
 
 void CommDevice::StartRead(Request& read) {

@@ -1,0 +1,140 @@
+// Events, waits and the last error, as the component uses them on both systems.
+#include "winapi/debug_output.h"
+#include "winapi/winapi.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kLongWaitMs = 5000;
+
+struct Events {
+  explicit Events(std::vector<BOOL> manual) {
+    for (BOOL m : manual) handles.push_back(winapi::CreateEventA(nullptr, m, FALSE, nullptr));
+  }
+  ~Events() {
+    for (HANDLE h : handles) winapi::CloseHandle(h);
+  }
+  std::vector<HANDLE> handles;
+};
+
+TEST(Events, ManualResetStaysSignalledUntilReset) {
+  Events events({TRUE});
+  HANDLE event = events.handles[0];
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  ASSERT_TRUE(winapi::SetEvent(event));
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  ASSERT_TRUE(winapi::ResetEvent(event));
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+}
+
+TEST(Events, AutoResetIsConsumedByTheWaitThatReturnsIt) {
+  Events events({FALSE});
+  HANDLE event = events.handles[0];
+  ASSERT_TRUE(winapi::SetEvent(event));
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+}
+
+TEST(Events, InitialStateIsHonoured) {
+  HANDLE event = winapi::CreateEventA(nullptr, FALSE, TRUE, nullptr);
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  winapi::CloseHandle(event);
+}
+
+TEST(Events, WaitAnyReturnsTheLowestSignalledIndex) {
+  Events events({FALSE, FALSE, FALSE});
+  const HANDLE* h = events.handles.data();
+  winapi::SetEvent(h[2]);
+  winapi::SetEvent(h[1]);
+  EXPECT_EQ(winapi::WaitForMultipleObjects(3, h, FALSE, 0), WAIT_OBJECT_0 + 1);
+  // Only the returned auto-reset event was consumed.
+  EXPECT_EQ(winapi::WaitForMultipleObjects(3, h, FALSE, 0), WAIT_OBJECT_0 + 2);
+  EXPECT_EQ(winapi::WaitForMultipleObjects(3, h, FALSE, 0), WAIT_TIMEOUT);
+}
+
+TEST(Events, WaitAnyWithManualEventsKeepsThemSignalled) {
+  Events events({TRUE, TRUE});
+  const HANDLE* h = events.handles.data();
+  winapi::SetEvent(h[1]);
+  EXPECT_EQ(winapi::WaitForMultipleObjects(2, h, FALSE, 0), WAIT_OBJECT_0 + 1);
+  winapi::SetEvent(h[0]);
+  EXPECT_EQ(winapi::WaitForMultipleObjects(2, h, FALSE, 0), WAIT_OBJECT_0);
+}
+
+TEST(Events, WaitAllNeedsEveryEvent) {
+  Events events({FALSE, TRUE});
+  const HANDLE* h = events.handles.data();
+  winapi::SetEvent(h[0]);
+  EXPECT_EQ(winapi::WaitForMultipleObjects(2, h, TRUE, 0), WAIT_TIMEOUT);
+  // A wait that times out consumes nothing.
+  winapi::SetEvent(h[1]);
+  EXPECT_EQ(winapi::WaitForMultipleObjects(2, h, TRUE, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(winapi::WaitForSingleObject(h[0], 0), WAIT_TIMEOUT);
+  EXPECT_EQ(winapi::WaitForSingleObject(h[1], 0), WAIT_OBJECT_0);
+}
+
+TEST(Events, FiniteWaitTimesOut) {
+  Events events({FALSE});
+  EXPECT_EQ(winapi::WaitForSingleObject(events.handles[0], 20), WAIT_TIMEOUT);
+}
+
+TEST(Events, InfiniteWaitEndsWhenAnotherThreadSignals) {
+  Events events({FALSE, FALSE});
+  std::thread setter([&] { winapi::SetEvent(events.handles[1]); });
+  EXPECT_EQ(winapi::WaitForMultipleObjects(2, events.handles.data(), FALSE, INFINITE),
+            WAIT_OBJECT_0 + 1);
+  setter.join();
+}
+
+TEST(Events, WaitsOnBadOrClosedHandlesFail) {
+  HANDLE event = winapi::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  ASSERT_TRUE(winapi::CloseHandle(event));
+  EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_FAILED);
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(winapi::SetEvent(event));
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(winapi::CloseHandle(event));
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  Events good({TRUE});
+  HANDLE mixed[2] = {good.handles[0], event};
+  winapi::SetEvent(good.handles[0]);
+  EXPECT_EQ(winapi::WaitForMultipleObjects(2, mixed, FALSE, 0), WAIT_FAILED);
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(Events, WaitForNothingIsRefused) {
+  EXPECT_EQ(winapi::WaitForMultipleObjects(0, nullptr, FALSE, 0), WAIT_FAILED);
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(LastError, IsKeptPerThread) {
+  winapi::SetLastError(1234);
+  DWORD seenByOther = 0;
+  std::thread other([&] {
+    seenByOther = winapi::GetLastError();
+    winapi::SetLastError(42);
+  });
+  other.join();
+  EXPECT_EQ(seenByOther, 0u);
+  EXPECT_EQ(winapi::GetLastError(), 1234u);
+}
+
+TEST(DebugOutput, ReachesTheSinkUntilItIsRemoved) {
+  std::vector<std::string> seen;
+  winapi::SetDebugOutputSink([&](std::string_view text) { seen.emplace_back(text); });
+  winapi::OutputDebugStringA("first");
+  winapi::OutputDebugStringA("second");
+  winapi::SetDebugOutputSink({});
+  winapi::OutputDebugStringA("unseen");
+  EXPECT_EQ(seen, (std::vector<std::string>{"first", "second"}));
+}
+
+}  // namespace
