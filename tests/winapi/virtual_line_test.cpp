@@ -239,7 +239,7 @@ TEST_F(VirtualPortTest, ClosingEndsPendingRequests) {
   ASSERT_TRUE(winapi::CloseHandle(port));
   port = INVALID_HANDLE_VALUE;
   EXPECT_EQ(winapi::WaitForSingleObject(event, kLongWaitMs), WAIT_OBJECT_0);
-  EXPECT_NE(overlapped.Internal, 0x103u);  // no longer pending
+  EXPECT_TRUE(HasOverlappedIoCompleted(&overlapped));
   EXPECT_FALSE(line->IsOpen());
 }
 
@@ -253,6 +253,26 @@ TEST_F(VirtualPortTest, SynchronousCallsOnAnOverlappedHandleStillWork) {
   ASSERT_TRUE(winapi::WriteFile(port, buffer, 3, &done, nullptr));
   EXPECT_EQ(done, 3u);
   EXPECT_EQ(line->ReadSent(3, std::chrono::seconds(5)), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+}  // namespace
+
+namespace {
+
+using RecordedCalls = winapi_test::VirtualPortTest;
+
+TEST_F(RecordedCalls, RefusedCallsAreRecordedAsHandedOver) {
+  line->ClearRecords();
+  DCB dcb{};
+  ASSERT_TRUE(winapi::GetCommState(port, &dcb));
+  dcb.ByteSize = 4;
+  EXPECT_FALSE(winapi::SetCommState(port, &dcb));
+  line->FailCall(winapi::DriverCall::SetCommMask, ERROR_GEN_FAILURE, 1);
+  EXPECT_FALSE(winapi::SetCommMask(port, EV_RXCHAR));
+  const auto records = line->Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].dcb.ByteSize, 4);
+  EXPECT_EQ(records[1].mask, static_cast<DWORD>(EV_RXCHAR));
 }
 
 }  // namespace

@@ -123,6 +123,10 @@ using LPCOMSTAT = COMSTAT*;
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 
+// OVERLAPPED.Internal while a request runs; the driver stores the final status there.
+#define STATUS_PENDING ((DWORD)0x00000103L)
+#define HasOverlappedIoCompleted(lpOverlapped) (((DWORD)(lpOverlapped)->Internal) != STATUS_PENDING)
+
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
 #define WAIT_TIMEOUT 0x00000102u
