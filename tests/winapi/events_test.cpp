@@ -94,6 +94,8 @@ TEST(Events, InfiniteWaitEndsWhenAnotherThreadSignals) {
 }
 
 TEST(Events, WaitsOnBadOrClosedHandlesFail) {
+  // Created first: the system may hand a closed handle's value to the next new object.
+  Events good({TRUE});
   HANDLE event = winapi::CreateEventA(nullptr, TRUE, TRUE, nullptr);
   ASSERT_TRUE(winapi::CloseHandle(event));
   EXPECT_EQ(winapi::WaitForSingleObject(event, 0), WAIT_FAILED);
@@ -103,7 +105,6 @@ TEST(Events, WaitsOnBadOrClosedHandlesFail) {
   EXPECT_FALSE(winapi::CloseHandle(event));
   EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
-  Events good({TRUE});
   HANDLE mixed[2] = {good.handles[0], event};
   winapi::SetEvent(good.handles[0]);
   EXPECT_EQ(winapi::WaitForMultipleObjects(2, mixed, FALSE, 0), WAIT_FAILED);
