@@ -79,9 +79,12 @@ CommDevice::CommDevice(std::unique_ptr<Line> line, DWORD access)
 CommDevice::~CommDevice() {
   Lock lock(mutex_);
   if (!opened_ || closed_) return;
+  // Only reached for handles still open when the process ends: the events of pending
+  // requests may be gone already, so the requests are dropped without signalling them.
   closed_ = true;
-  AbortAll(reads_, ERROR_OPERATION_ABORTED);
-  AbortAll(writes_, ERROR_OPERATION_ABORTED);
+  reads_.clear();
+  writes_.clear();
+  wait_.reset();
   timerWake_.notify_all();
   lock.unlock();
   line_->Stop();
