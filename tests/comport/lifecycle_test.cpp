@@ -209,6 +209,20 @@ TEST_F(Lifecycle, FailingAbortLeavesThePortOpenForAnotherTry) {
   EXPECT_FALSE(line->IsOpen());
 }
 
+TEST_F(Lifecycle, AnUnpluggedDeviceCanStillBeClosedAndOpenedAgain) {
+  port.Open();
+  log.Take();
+  line->Disconnect();
+  port.Close();
+  EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(port.HasMonitor());
+  EXPECT_FALSE(line->IsOpen());
+  EXPECT_EQ(log.Take(), (Log{"CTS(0)", "DSR(0)", "RLSD(0)", "BeforeClose", "AfterClose"}));
+  line->Reconnect();
+  port.Open();
+  EXPECT_TRUE(port.Connected());
+}
+
 TEST_F(Lifecycle, AbortKeepsTheQueuedBytes) {
   port.Open();
   line->Inject({1, 2, 3});

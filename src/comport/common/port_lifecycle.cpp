@@ -5,6 +5,16 @@
 
 namespace comport {
 
+namespace {
+
+// Errors with which a driver refuses every call once its device has been unplugged.
+bool DeviceIsGone(DWORD error) {
+  return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEVICE_REMOVED ||
+         error == ERROR_BAD_COMMAND;
+}
+
+}  // namespace
+
 TCustomComPort::TCustomComPort(TComponent* AOwner)
     : TComponent(AOwner),
       deviceHandle_(INVALID_HANDLE_VALUE),
@@ -79,7 +89,13 @@ void TCustomComPort::Open() {
 void TCustomComPort::Close() {
   if (!connected_) return;
   HandleBeforeClose();
-  AbortPendingIO();
+  try {
+    AbortPendingIO();
+  } catch (const EComPortExt& error) {
+    // An unplugged device has already failed every pending request, so there is
+    // nothing left to abort; refusing to close would keep the port open for good.
+    if (!DeviceIsGone(error.OsErrorCode())) throw;
+  }
   if (hasMonitor_) StopMonitor();
   CloseDevice();
   connected_ = false;
