@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <stdexcept>
 
 namespace comport {
 namespace {
@@ -47,6 +48,23 @@ TEST_F(Transfer, OneByteWrite) {
   EXPECT_EQ(port.Write(&byte, 1), 1);
   EXPECT_EQ(log.Take(), (Log{"obs.Tx(1)", "obs.BytesSent(240)"}));
   EXPECT_EQ(line->ReadSent(1, 10s), std::vector<std::uint8_t>{0xF0});
+}
+
+TEST_F(Transfer, AWriteInFlightWhenAnObserverThrowsIsWaitedForBeforeItsRecordGoes) {
+  PortObserver throwing;
+  throwing.TxActivity = [](TObject*, bool) { throw std::runtime_error("observer failed"); };
+  port.AddObserver(&throwing);
+  port.Timeouts().SetWriteTotalMultiplier(0);
+  port.Timeouts().SetWriteTotalConstant(200);
+  line->HoldTransmission(true);
+  const std::uint8_t byte = 7;
+  EXPECT_THROW(port.Write(&byte, 1), std::runtime_error);
+  port.RemoveObserver(&throwing);
+  line->HoldTransmission(false);
+  // Had the first record been freed while pending, the driver would now finish
+  // that write into freed memory.
+  EXPECT_EQ(port.Write(&byte, 1), 1);
+  EXPECT_EQ(line->ReadSent(1, 10s), std::vector<std::uint8_t>{7});
 }
 
 TEST_F(Transfer, ZeroByteWrite) {

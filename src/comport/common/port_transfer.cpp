@@ -26,7 +26,15 @@ std::unique_ptr<AsyncOp> TCustomComPort::CreateAsyncOp() {
 
 void TCustomComPort::DestroyAsyncOp(std::unique_ptr<AsyncOp>& Op) {
   if (!Op) return;
-  if (Op->IoRequest.hEvent) winapi::CloseHandle(Op->IoRequest.hEvent);
+  if (Op->IoRequest.hEvent) {
+    // The driver writes the outcome into the record when the request ends, so a
+    // request still in flight (say, an observer threw right after it started) is
+    // waited for, within the port's time-outs, rather than freed under the driver.
+    if (!HasOverlappedIoCompleted(&Op->IoRequest)) {
+      winapi::WaitForSingleObject(Op->IoRequest.hEvent, INFINITE);
+    }
+    winapi::CloseHandle(Op->IoRequest.hEvent);
+  }
   Op.reset();
 }
 
