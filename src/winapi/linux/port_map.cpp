@@ -1,9 +1,9 @@
 #include "linux/port_map.h"
 
 #include "linux/terminal.h"
+#include "linux/user_config_dir.h"
 
 #include <array>
-#include <cstdlib>
 #include <system_error>
 
 namespace winapi {
@@ -23,14 +23,6 @@ constexpr std::array<DefaultRange, 3> kDefaultTable{{
     {5, 12, "/dev/ttyUSB"},
     {13, 20, "/dev/ttyACM"},
 }};
-
-std::optional<std::filesystem::path> AbsoluteFromEnv(const char* variable) {
-  const char* value = std::getenv(variable);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  std::filesystem::path path(value);
-  if (!path.is_absolute()) return std::nullopt;
-  return path;
-}
 
 std::optional<std::string> MapEntry(const std::filesystem::path& mapDir, unsigned number) {
   const std::filesystem::path entry = mapDir / ("COM" + std::to_string(number));
@@ -63,9 +55,8 @@ std::optional<unsigned> ComPortNumber(const std::string& name) {
 }
 
 std::optional<std::filesystem::path> PortMapDirectory() {
-  if (auto dir = AbsoluteFromEnv("PZ_PORT_MAP_DIR")) return dir;
-  if (auto config = AbsoluteFromEnv("XDG_CONFIG_HOME")) return *config / "pzrq480" / "ports";
-  if (auto home = AbsoluteFromEnv("HOME")) return *home / ".config" / "pzrq480" / "ports";
+  if (auto dir = AbsolutePathFromEnv("PZ_PORT_MAP_DIR")) return dir;
+  if (auto config = UserConfigDirectory()) return *config / "ports";
   return std::nullopt;
 }
 

@@ -1,8 +1,9 @@
 #include "linux/registry_storage.h"
 
+#include "linux/user_config_dir.h"
+
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,14 +20,6 @@ namespace winapi::registry {
 namespace {
 
 constexpr std::uintmax_t kMaxFileSize = 64u << 20;
-
-std::optional<std::filesystem::path> AbsoluteFromEnv(const char* variable) {
-  const char* value = std::getenv(variable);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  std::filesystem::path path(value);
-  if (!path.is_absolute()) return std::nullopt;
-  return path;
-}
 
 bool WriteAll(int fd, std::string_view content) {
   while (!content.empty()) {
@@ -75,11 +68,8 @@ bool KeepDamagedCopy(const std::filesystem::path& file) {
 }  // namespace
 
 std::optional<std::filesystem::path> RegistryFilePath() {
-  if (auto file = AbsoluteFromEnv("PZ_REGISTRY_FILE")) return file;
-  if (auto config = AbsoluteFromEnv("XDG_CONFIG_HOME")) {
-    return *config / "pzrq480" / "registry.dat";
-  }
-  if (auto home = AbsoluteFromEnv("HOME")) return *home / ".config" / "pzrq480" / "registry.dat";
+  if (auto file = AbsolutePathFromEnv("PZ_REGISTRY_FILE")) return file;
+  if (auto config = UserConfigDirectory()) return *config / "registry.dat";
   return std::nullopt;
 }
 
