@@ -8,9 +8,20 @@
 namespace winapi {
 namespace {
 
+using driver::CommDevice;
+
 BOOL InvalidHandle() {
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
+}
+
+// The call on the comm device behind `handle`; any other handle is refused, as
+// Windows refuses comm calls on handles that are not comm devices.
+template <typename... Params, typename... Args>
+BOOL OnDevice(HANDLE handle, BOOL (CommDevice::*call)(Params...), Args... args) {
+  const std::shared_ptr<CommDevice> device = driver::FindDevice(handle);
+  if (!device) return InvalidHandle();
+  return (device.get()->*call)(args...);
 }
 
 HANDLE FailOpen(DWORD error) {
@@ -52,73 +63,60 @@ BOOL CloseHandle(HANDLE hObject) {
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-  auto device = driver::FindDevice(hFile);
-  if (!device) return InvalidHandle();
-  return device->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
+  return OnDevice(hFile, &CommDevice::Read, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead,
+                  lpOverlapped);
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-  auto device = driver::FindDevice(hFile);
-  if (!device) return InvalidHandle();
-  return device->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+  return OnDevice(hFile, &CommDevice::Write, lpBuffer, nNumberOfBytesToWrite,
+                  lpNumberOfBytesWritten, lpOverlapped);
 }
 
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
                          LPDWORD lpNumberOfBytesTransferred, BOOL bWait) {
-  auto device = driver::FindDevice(hFile);
-  if (!device) return InvalidHandle();
-  return device->GetOverlappedResult(lpOverlapped, lpNumberOfBytesTransferred, bWait);
+  return OnDevice(hFile, &CommDevice::GetOverlappedResult, lpOverlapped, lpNumberOfBytesTransferred,
+                  bWait);
 }
 
 BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->Setup(dwInQueue, dwOutQueue) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::Setup, dwInQueue, dwOutQueue);
 }
 
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->SetState(lpDCB) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::SetState, lpDCB);
 }
 
 BOOL GetCommState(HANDLE hFile, LPDCB lpDCB) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->GetState(lpDCB) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::GetState, lpDCB);
 }
 
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->SetTimeouts(lpCommTimeouts) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::SetTimeouts, lpCommTimeouts);
 }
 
 BOOL GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->GetTimeouts(lpCommTimeouts) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::GetTimeouts, lpCommTimeouts);
 }
 
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->SetMask(dwEvtMask) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::SetMask, dwEvtMask);
 }
 
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->WaitEvent(lpEvtMask, lpOverlapped) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::WaitEvent, lpEvtMask, lpOverlapped);
 }
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->ClearError(lpErrors, lpStat) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::ClearError, lpErrors, lpStat);
 }
 
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->Purge(dwFlags) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::Purge, dwFlags);
 }
 
 BOOL GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
-  auto device = driver::FindDevice(hFile);
-  return device ? device->GetModemStatus(lpModemStat) : InvalidHandle();
+  return OnDevice(hFile, &CommDevice::GetModemStatus, lpModemStat);
 }
 
 }  // namespace winapi
