@@ -61,11 +61,10 @@ class EmulatedRegistry {
     *result = nullptr;
     std::lock_guard lock(mutex_);
     KeyReference parent;
-    if (!Resolve(base, parent)) return ERROR_INVALID_HANDLE;
-    std::vector<std::string> names;
-    if (LONG rc = SplitSubKey(subKey, names); rc != ERROR_SUCCESS) return rc;
-    KeyReference opened{parent.path, access};
-    opened.path.insert(opened.path.end(), names.begin(), names.end());
+    KeyReference opened;
+    if (LONG rc = ResolveSubKey(base, subKey, access, parent, opened); rc != ERROR_SUCCESS) {
+      return rc;
+    }
     bool created = false;
     const LONG rc = Modify([&](RegistryNode& top, bool& changed) {
       if (top.Find(parent.path) == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
@@ -88,11 +87,10 @@ class EmulatedRegistry {
     *result = nullptr;
     std::lock_guard lock(mutex_);
     KeyReference parent;
-    if (!Resolve(base, parent)) return ERROR_INVALID_HANDLE;
-    std::vector<std::string> names;
-    if (LONG rc = SplitSubKey(subKey, names); rc != ERROR_SUCCESS) return rc;
-    KeyReference opened{parent.path, access};
-    opened.path.insert(opened.path.end(), names.begin(), names.end());
+    KeyReference opened;
+    if (LONG rc = ResolveSubKey(base, subKey, access, parent, opened); rc != ERROR_SUCCESS) {
+      return rc;
+    }
     const LONG rc = Read([&](const RegistryNode& top) {
       if (top.Find(parent.path) == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
       return static_cast<LONG>(top.Find(opened.path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
@@ -109,8 +107,7 @@ class EmulatedRegistry {
     if (valueName.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
     std::lock_guard lock(mutex_);
     KeyReference reference;
-    if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
-    if (!Allows(reference.access, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG rc = ResolveFor(key, KEY_SET_VALUE, reference); rc != ERROR_SUCCESS) return rc;
     return Modify([&](RegistryNode& top, bool& changed) {
       RegistryNode* node = top.Find(reference.path);
       if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
@@ -130,8 +127,7 @@ class EmulatedRegistry {
     const std::string valueName = name ? name : "";
     std::lock_guard lock(mutex_);
     KeyReference reference;
-    if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
-    if (!Allows(reference.access, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG rc = ResolveFor(key, KEY_QUERY_VALUE, reference); rc != ERROR_SUCCESS) return rc;
     return Read([&](const RegistryNode& top) {
       const RegistryNode* node = top.Find(reference.path);
       if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
@@ -154,8 +150,7 @@ class EmulatedRegistry {
     const std::string valueName = name ? name : "";
     std::lock_guard lock(mutex_);
     KeyReference reference;
-    if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
-    if (!Allows(reference.access, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG rc = ResolveFor(key, KEY_SET_VALUE, reference); rc != ERROR_SUCCESS) return rc;
     return Modify([&](RegistryNode& top, bool& changed) {
       RegistryNode* node = top.Find(reference.path);
       if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
@@ -189,6 +184,23 @@ class EmulatedRegistry {
     if (it == handles_.end()) return false;
     reference = it->second;
     return true;
+  }
+
+  // The key `subKey` names below `base`, opened with `access`, and its parent.
+  LONG ResolveSubKey(HKEY base, LPCSTR subKey, REGSAM access, KeyReference& parent,
+                     KeyReference& opened) const {
+    if (!Resolve(base, parent)) return ERROR_INVALID_HANDLE;
+    std::vector<std::string> names;
+    if (LONG rc = SplitSubKey(subKey, names); rc != ERROR_SUCCESS) return rc;
+    opened = KeyReference{parent.path, access};
+    opened.path.insert(opened.path.end(), names.begin(), names.end());
+    return ERROR_SUCCESS;
+  }
+
+  // The key behind a handle, when the handle was opened with the `needed` rights.
+  LONG ResolveFor(HKEY key, REGSAM needed, KeyReference& reference) const {
+    if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
+    return Allows(reference.access, needed) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   }
 
   HKEY NewHandle(KeyReference reference) {
