@@ -9,6 +9,7 @@ namespace comport {
 namespace {
 
 using namespace events_testing;
+using testing::EventLog;
 using testing::LineForThisTest;
 using testing::WaitUntil;
 
@@ -33,7 +34,7 @@ class CloseDuringDelivery : public ::testing::Test {
 
   std::shared_ptr<winapi::VirtualLine> line;
   TComPort port{nullptr};
-  LockedLog log{port};
+  EventLog log{port, EventLog::RxBufText::Count};
 };
 
 TEST_F(CloseDuringDelivery, TheWaitingDeliveryRunsBetweenBeforeCloseAndAfterClose) {

@@ -14,6 +14,7 @@ namespace comport {
 namespace {
 
 using namespace events_testing;
+using testing::EventLog;
 using testing::LineForThisTest;
 
 // An open port on a virtual line whose test body is the main thread.
@@ -36,7 +37,7 @@ class EventThread : public ::testing::Test {
   std::shared_ptr<winapi::VirtualLine> line;
   PortObserver observer;  // outlives the port, which notifies it when closing
   TComPort port{nullptr};
-  LockedLog log{port};
+  EventLog log{port, EventLog::RxBufText::Count};
 };
 
 // ---- The receive path, delivered on the main thread ----

@@ -11,6 +11,7 @@ namespace comport {
 namespace {
 
 using namespace events_testing;
+using testing::EventLog;
 using testing::LineForThisTest;
 using testing::WaitUntil;
 using winapi::DriverCall;
@@ -52,7 +53,7 @@ class EventFailure : public ::testing::Test {
   DisplayCapture display;
   std::shared_ptr<winapi::VirtualLine> line;
   TComPort port{nullptr};
-  LockedLog log{port};
+  EventLog log{port, EventLog::RxBufText::Count};
   bool failed = false;
 };
 

@@ -1,5 +1,5 @@
 // Helpers shared by the port tests: a virtual line per test and a log of what the
-// port reported, in order.
+// port reported, in order, from whichever thread reported it.
 #pragma once
 
 #include "comport/port.h"
@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace comport::testing {
@@ -24,10 +27,14 @@ inline std::shared_ptr<winapi::VirtualLine> LineForThisTest(const std::string& s
                                      info->name() + suffix);
 }
 
-// Records every published event and every observer callback as a short text.
+// Records every published event and every observer callback as a short text. Handlers
+// may run on the event thread, so the log is locked and notes which threads wrote to it.
 class EventLog {
  public:
-  explicit EventLog(TCustomComPort& port) : port_(port) {
+  // How an RxBuf event is written: with its bytes, or with only their count.
+  enum class RxBufText { Bytes, Count };
+
+  explicit EventLog(TCustomComPort& port, RxBufText rxBufText = RxBufText::Bytes) : port_(port) {
     auto note = [this](const std::string& text) { return [this, text](TObject*) { Add(text); }; };
     auto flag = [this](const std::string& text) {
       return [this, text](TObject*, bool on) { Add(text + (on ? "(1)" : "(0)")); };
@@ -47,8 +54,9 @@ class EventLog {
     port.OnRxChar = [this](TObject*, std::int32_t count) {
       Add("RxChar(" + std::to_string(count) + ")");
     };
-    port.OnRxBuf = [this](TObject*, const std::uint8_t* buffer, std::int32_t count) {
-      Add("RxBuf(" + Bytes(buffer, count) + ")");
+    port.OnRxBuf = [this, rxBufText](TObject*, const std::uint8_t* buffer, std::int32_t count) {
+      Add("RxBuf(" +
+          (rxBufText == RxBufText::Bytes ? Bytes(buffer, count) : std::to_string(count)) + ")");
     };
     port.OnError = [this](TObject*, TComErrors errors) {
       Add("Error(" + std::to_string(errors.Bits()) + ")");
@@ -68,9 +76,9 @@ class EventLog {
     observer.RxActivity = flag("obs.Rx");
   }
 
-  // A port that outlives the log reports nothing more to it.
+  // A port that outlives the log (and closes itself later) reports nothing more to it.
   ~EventLog() {
-    port_.RemoveObserver(&observer);
+    if (observing_) port_.RemoveObserver(&observer);
     port_.OnBeforeOpen = port_.OnAfterOpen = port_.OnBeforeClose = port_.OnAfterClose = nullptr;
     port_.OnTxEmpty = port_.OnBreak = port_.OnRing = port_.OnRxFlag = port_.OnRx80Full = nullptr;
     port_.OnCTSChange = port_.OnDSRChange = port_.OnRLSDChange = nullptr;
@@ -82,13 +90,37 @@ class EventLog {
   EventLog& operator=(const EventLog&) = delete;
 
   // Registers the observer record (without BytesReceived unless the test sets it).
-  void Observe() { port_.AddObserver(&observer); }
+  void Observe() {
+    port_.AddObserver(&observer);
+    observing_ = true;
+  }
 
-  void Add(const std::string& text) { entries.push_back(text); }
+  void Add(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    entries.push_back(text);
+    threads_.insert(std::this_thread::get_id());
+  }
   std::vector<std::string> Take() {
+    std::lock_guard lock(mutex_);
     std::vector<std::string> out;
     out.swap(entries);
     return out;
+  }
+  std::size_t Size() {
+    std::lock_guard lock(mutex_);
+    return entries.size();
+  }
+  bool Contains(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    return std::find(entries.begin(), entries.end(), text) != entries.end();
+  }
+  std::set<std::thread::id> Threads() {
+    std::lock_guard lock(mutex_);
+    return threads_;
+  }
+  void ForgetThreads() {
+    std::lock_guard lock(mutex_);
+    threads_.clear();
   }
 
   static std::string Bytes(const std::uint8_t* buffer, std::int32_t count) {
@@ -101,10 +133,13 @@ class EventLog {
   }
 
   PortObserver observer;
-  std::vector<std::string> entries;
+  std::vector<std::string> entries;  // read directly only while no other thread reports
 
  private:
   TCustomComPort& port_;
+  bool observing_ = false;
+  std::mutex mutex_;
+  std::set<std::thread::id> threads_;
 };
 
 // Polls `condition` until it holds or a generous limit passes.

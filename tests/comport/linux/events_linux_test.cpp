@@ -18,6 +18,7 @@ namespace comport {
 namespace {
 
 using namespace events_testing;
+using testing::EventLog;
 using testing::LineForThisTest;
 using testing::WaitUntil;
 using winapi::testing::PtyPeer;
@@ -148,7 +149,7 @@ TEST(PseudoTerminalEvents, BytesArrivingBeforeTheDeliveryAreAnnouncedOnce) {
   runtime::SetMainThread();
   PtyPeer peer;
   TComPort port(nullptr);
-  LockedLog log(port);
+  EventLog log(port, EventLog::RxBufText::Count);
   port.OnRxChar = [&](TObject*, std::int32_t count) {
     log.Add("RxChar(" + std::to_string(count) + ")");
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
@@ -173,7 +174,7 @@ TEST(DeviceGone, TheEventThreadEndsInsteadOfSpinning) {
   runtime::SetMainThread();
   auto line = LineForThisTest();
   TComPort port(nullptr);
-  LockedLog log(port);
+  EventLog log(port, EventLog::RxBufText::Count);
   port.SetPort(line->Name());
   port.Open();
   log.Take();
