@@ -17,28 +17,7 @@ using winapi::DriverCall;
 using Log = std::vector<std::string>;
 
 // The handlers called directly on an open port without an event thread.
-class EventHandling : public ::testing::Test {
- protected:
-  void SetUp() override {
-    line = LineForThisTest();
-    port.SetPort(line->Name());
-    port.SetEvents({});
-    port.Open();
-    log.Take();
-    log.Observe();
-  }
-
-  void InjectAndWait(std::initializer_list<std::uint8_t> bytes) {
-    const std::int32_t before = port.RxQueueCount();
-    line->Inject(bytes);
-    ASSERT_TRUE(WaitUntil(
-        [&] { return port.RxQueueCount() == before + static_cast<std::int32_t>(bytes.size()); }));
-  }
-
-  std::shared_ptr<winapi::VirtualLine> line;
-  TComPort port{nullptr};
-  EventLog log{port};
-};
+class EventHandling : public testing::OpenPortWithoutEvents {};
 
 TEST_F(EventHandling, RxCharAnnouncesTheQueuedCount) {
   InjectAndWait({1, 2, 3});

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -152,6 +153,32 @@ inline bool WaitUntil(const std::function<bool()>& condition,
   }
   return true;
 }
+
+// An open port on a virtual line, without an event thread, so nothing but the test
+// touches the receive queue; the log's observer is registered.
+class OpenPortWithoutEvents : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    line = LineForThisTest();
+    port.SetPort(line->Name());
+    port.SetEvents({});
+    port.Open();
+    log.Take();
+    log.Observe();
+  }
+
+  // Puts `bytes` on the line and waits until the port's receive queue holds them.
+  void InjectAndWait(std::initializer_list<std::uint8_t> bytes) {
+    const std::int32_t before = port.RxQueueCount();
+    line->Inject(bytes);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return port.RxQueueCount() == before + static_cast<std::int32_t>(bytes.size()); }));
+  }
+
+  std::shared_ptr<winapi::VirtualLine> line;
+  TComPort port{nullptr};
+  EventLog log{port};
+};
 
 // Runs `action` and returns the EComPortExt it raised; fails the test if none.
 template <typename Action>

@@ -10,38 +10,13 @@
 namespace comport {
 namespace {
 
-using testing::EventLog;
 using testing::ExpectPortExtError;
-using testing::LineForThisTest;
-using testing::WaitUntil;
 using winapi::DriverCall;
 using Log = std::vector<std::string>;
 using namespace std::chrono_literals;
 
-// An open port on a virtual line, without an event thread, so nothing but the test
-// touches the receive queue; the observer is registered.
-class Transfer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    line = LineForThisTest();
-    port.SetPort(line->Name());
-    port.SetEvents({});
-    port.Open();
-    log.Take();
-    log.Observe();
-  }
-
-  void InjectAndWait(std::initializer_list<std::uint8_t> bytes) {
-    const std::int32_t before = port.RxQueueCount();
-    line->Inject(bytes);
-    ASSERT_TRUE(WaitUntil(
-        [&] { return port.RxQueueCount() == before + static_cast<std::int32_t>(bytes.size()); }));
-  }
-
-  std::shared_ptr<winapi::VirtualLine> line;
-  TComPort port{nullptr};
-  EventLog log{port};
-};
+// Reads and writes on an open port; the observer sees them.
+class Transfer : public testing::OpenPortWithoutEvents {};
 
 TEST_F(Transfer, OneByteWrite) {
   const std::uint8_t byte = 0xF0;
