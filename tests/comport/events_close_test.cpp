@@ -9,32 +9,24 @@ namespace comport {
 namespace {
 
 using namespace events_testing;
-using testing::EventLog;
 using testing::LineForThisTest;
 using testing::WaitUntil;
 
 const Log kCloseReport = {"CTS(0)", "DSR(0)", "RLSD(0)", "BeforeClose"};
 
 // Close while a delivery waits for the main thread.
-class CloseDuringDelivery : public ::testing::Test {
+class CloseDuringDelivery : public EventThreadTest {
  protected:
   void SetUp() override {
-    runtime::SetMainThread();
-    line = LineForThisTest();
-    port.SetPort(line->Name());
+    EventThreadTest::SetUp();
     port.OnRxChar = [this](TObject*, std::int32_t count) {
       log.Add("RxChar(" + std::to_string(count) + (port.Connected() ? ", connected)" : ")"));
     };
   }
   void OpenWith(TSyncMethod route) {
     port.SetSyncMethod(route);
-    port.Open();
-    log.Take();
+    OpenQuietly();
   }
-
-  std::shared_ptr<winapi::VirtualLine> line;
-  TComPort port{nullptr};
-  EventLog log{port, EventLog::RxBufText::Count};
 };
 
 TEST_F(CloseDuringDelivery, TheWaitingDeliveryRunsBetweenBeforeCloseAndAfterClose) {

@@ -14,30 +14,14 @@ namespace comport {
 namespace {
 
 using namespace events_testing;
-using testing::EventLog;
-using testing::LineForThisTest;
 
 // An open port on a virtual line whose test body is the main thread.
-class EventThread : public ::testing::Test {
+class EventThread : public EventThreadTest {
  protected:
-  void SetUp() override {
-    runtime::SetMainThread();
-    line = LineForThisTest();
-    port.SetPort(line->Name());
-  }
-  void OpenQuietly() {
-    port.Open();
-    log.Take();
-  }
   void AddRxActivityToLog() {
     observer.RxActivity = [this](TObject*, bool on) { log.Add(on ? "Rx(1)" : "Rx(0)"); };
     port.AddObserver(&observer);
   }
-
-  std::shared_ptr<winapi::VirtualLine> line;
-  PortObserver observer;  // outlives the port, which notifies it when closing
-  TComPort port{nullptr};
-  EventLog log{port, EventLog::RxBufText::Count};
 };
 
 // ---- The receive path, delivered on the main thread ----

@@ -11,22 +11,17 @@ namespace comport {
 namespace {
 
 using namespace events_testing;
-using testing::EventLog;
-using testing::LineForThisTest;
 using testing::WaitUntil;
 using winapi::DriverCall;
 
-class EventFailure : public ::testing::Test {
+// Set up before the port and torn down after it, so that what is shown while the
+// port closes is captured too.
+struct WithDisplayCapture {
+  DisplayCapture display;
+};
+
+class EventFailure : protected WithDisplayCapture, public EventThreadTest {
  protected:
-  void SetUp() override {
-    runtime::SetMainThread();
-    line = LineForThisTest();
-    port.SetPort(line->Name());
-  }
-  void OpenQuietly() {
-    port.Open();
-    log.Take();
-  }
   // The loop's closing steps, seen by the driver: mask cleared, both queues purged.
   bool LoopEnded() {
     const auto records = line->Records();
@@ -50,10 +45,6 @@ class EventFailure : public ::testing::Test {
     };
   }
 
-  DisplayCapture display;
-  std::shared_ptr<winapi::VirtualLine> line;
-  TComPort port{nullptr};
-  EventLog log{port, EventLog::RxBufText::Count};
   bool failed = false;
 };
 

@@ -1,15 +1,19 @@
 // Helpers for the event-thread tests: the test body plays the main thread and serves
-// its queue explicitly. The log of port events is port_test_support.h's EventLog.
+// its queue explicitly.
 #pragma once
 
+#include "comport/port.h"
+#include "port_test_support.h"
 #include "runtime/error_display.h"
 #include "runtime/main_thread.h"
+#include "winapi/virtual_line.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -73,6 +77,27 @@ class DisplayCapture {
  private:
   std::mutex mutex_;
   Log messages_;
+};
+
+// A closed port on a virtual line of its own, whose test body is the main thread.
+// The log counts RxBuf bytes: these tests check how the events arrive, not the data.
+class EventThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runtime::SetMainThread();
+    line = testing::LineForThisTest();
+    port.SetPort(line->Name());
+  }
+  // Opens the port and forgets what opening reported.
+  void OpenQuietly() {
+    port.Open();
+    log.Take();
+  }
+
+  std::shared_ptr<winapi::VirtualLine> line;
+  PortObserver observer;  // outlives the port, which notifies it when closing
+  TComPort port{nullptr};
+  testing::EventLog log{port, testing::EventLog::RxBufText::Count};
 };
 
 }  // namespace comport::events_testing
