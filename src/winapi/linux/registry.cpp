@@ -105,18 +105,13 @@ class EmulatedRegistry {
     if (data == nullptr && size != 0) return ERROR_NOACCESS;
     const std::string valueName = name ? name : "";
     if (valueName.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
-    std::lock_guard lock(mutex_);
-    KeyReference reference;
-    if (LONG rc = ResolveFor(key, KEY_SET_VALUE, reference); rc != ERROR_SUCCESS) return rc;
-    return Modify([&](RegistryNode& top, bool& changed) {
-      RegistryNode* node = top.Find(reference.path);
-      if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
-      auto [it, inserted] = node->values.try_emplace(FoldName(valueName));
+    return ChangeValues(key, [&](RegistryNode& node, bool& changed) -> LONG {
+      auto [it, inserted] = node.values.try_emplace(FoldName(valueName));
       if (inserted) it->second.name = valueName;
       it->second.type = type;
       it->second.data.assign(data, data + size);
       changed = true;
-      return static_cast<LONG>(ERROR_SUCCESS);
+      return ERROR_SUCCESS;
     });
   }
 
@@ -125,37 +120,27 @@ class EmulatedRegistry {
     if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
     if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
     const std::string valueName = name ? name : "";
-    std::lock_guard lock(mutex_);
-    KeyReference reference;
-    if (LONG rc = ResolveFor(key, KEY_QUERY_VALUE, reference); rc != ERROR_SUCCESS) return rc;
-    return Read([&](const RegistryNode& top) {
-      const RegistryNode* node = top.Find(reference.path);
-      if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
-      const auto it = node->values.find(FoldName(valueName));
-      if (it == node->values.end()) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    return ReadValues(key, [&](const RegistryNode& node) -> LONG {
+      const auto it = node.values.find(FoldName(valueName));
+      if (it == node.values.end()) return ERROR_FILE_NOT_FOUND;
       const RegistryValue& value = it->second;
       const DWORD needed = static_cast<DWORD>(value.data.size());
       if (type != nullptr) *type = value.type;
       if (data != nullptr && *size < needed) {
         *size = needed;
-        return static_cast<LONG>(ERROR_MORE_DATA);
+        return ERROR_MORE_DATA;
       }
       if (data != nullptr && needed > 0) std::memcpy(data, value.data.data(), needed);
       if (size != nullptr) *size = needed;
-      return static_cast<LONG>(ERROR_SUCCESS);
+      return ERROR_SUCCESS;
     });
   }
 
   LONG DeleteValue(HKEY key, LPCSTR name) {
     const std::string valueName = name ? name : "";
-    std::lock_guard lock(mutex_);
-    KeyReference reference;
-    if (LONG rc = ResolveFor(key, KEY_SET_VALUE, reference); rc != ERROR_SUCCESS) return rc;
-    return Modify([&](RegistryNode& top, bool& changed) {
-      RegistryNode* node = top.Find(reference.path);
-      if (node == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
-      changed = node->values.erase(FoldName(valueName)) > 0;
-      return static_cast<LONG>(changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    return ChangeValues(key, [&](RegistryNode& node, bool& changed) -> LONG {
+      changed = node.values.erase(FoldName(valueName)) > 0;
+      return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
   }
 
@@ -201,6 +186,32 @@ class EmulatedRegistry {
   LONG ResolveFor(HKEY key, REGSAM needed, KeyReference& reference) const {
     if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
     return Allows(reference.access, needed) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  }
+
+  // Runs `query` on the key behind a handle that may query values; a key deleted since
+  // the handle was opened has none.
+  template <typename Query>
+  LONG ReadValues(HKEY key, Query query) {
+    std::lock_guard lock(mutex_);
+    KeyReference reference;
+    if (LONG rc = ResolveFor(key, KEY_QUERY_VALUE, reference); rc != ERROR_SUCCESS) return rc;
+    return Read([&](const RegistryNode& top) -> LONG {
+      const RegistryNode* node = top.Find(reference.path);
+      return node ? query(*node) : ERROR_KEY_DELETED;
+    });
+  }
+
+  // Runs `change` on the key behind a handle that may set values, and saves the file
+  // when it reports a change.
+  template <typename Change>
+  LONG ChangeValues(HKEY key, Change change) {
+    std::lock_guard lock(mutex_);
+    KeyReference reference;
+    if (LONG rc = ResolveFor(key, KEY_SET_VALUE, reference); rc != ERROR_SUCCESS) return rc;
+    return Modify([&](RegistryNode& top, bool& changed) -> LONG {
+      RegistryNode* node = top.Find(reference.path);
+      return node ? change(*node, changed) : ERROR_KEY_DELETED;
+    });
   }
 
   HKEY NewHandle(KeyReference reference) {
