@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,15 +118,30 @@ TEST(Events, WaitForNothingIsRefused) {
 }
 
 TEST(LastError, IsKeptPerThread) {
+  // Both threads set their value before either reads it back, with only atomics in between:
+  // a shared value would show the other thread's. Starting or joining a thread may itself
+  // clear the caller's value on Windows (the thread library's TLS look-ups do), so neither
+  // happens between a thread's set and its read.
+  std::atomic<int> setCount{0};
+  auto setThenRead = [&setCount](DWORD mine) {
+    winapi::SetLastError(mine);
+    setCount.fetch_add(1);
+    while (setCount.load() < 2) {
+    }
+    return winapi::GetLastError();
+  };
   winapi::SetLastError(1234);
+  DWORD seenAtStart = 1;
   DWORD seenByOther = 0;
   std::thread other([&] {
-    seenByOther = winapi::GetLastError();
-    winapi::SetLastError(42);
+    seenAtStart = winapi::GetLastError();
+    seenByOther = setThenRead(42);
   });
+  const DWORD seenByMain = setThenRead(1234);
   other.join();
-  EXPECT_EQ(seenByOther, 0u);
-  EXPECT_EQ(winapi::GetLastError(), 1234u);
+  EXPECT_EQ(seenAtStart, 0u);
+  EXPECT_EQ(seenByOther, 42u);
+  EXPECT_EQ(seenByMain, 1234u);
 }
 
 TEST(DebugOutput, ReachesTheSinkUntilItIsRemoved) {
