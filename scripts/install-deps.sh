@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those that are missing.
+# Usage: scripts/install-deps.sh [--wine]   (--wine adds Wine, to run the Windows tests)
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-x86-64-posix
           python3 socat strace clang libclang-rt-14-dev)
+for arg in "$@"; do
+  case "$arg" in
+    --wine) packages+=(wine wine64) ;;
+    *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
