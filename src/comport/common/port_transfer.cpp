@@ -30,9 +30,7 @@ void TCustomComPort::DestroyAsyncOp(std::unique_ptr<AsyncOp>& Op) {
     // The driver writes the outcome into the record when the request ends, so a
     // request still in flight (say, an observer threw right after it started) is
     // waited for, within the port's time-outs, rather than freed under the driver.
-    if (!HasOverlappedIoCompleted(&Op->IoRequest)) {
-      winapi::WaitForSingleObject(Op->IoRequest.hEvent, INFINITE);
-    }
+    if (Op->InFlight) winapi::WaitForSingleObject(Op->IoRequest.hEvent, INFINITE);
     winapi::CloseHandle(Op->IoRequest.hEvent);
   }
   Op.reset();
@@ -62,6 +60,7 @@ std::int32_t TCustomComPort::BeginWrite(const void* Buffer, std::int32_t Count, 
     const DWORD error = winapi::GetLastError();
     if (error != ERROR_IO_PENDING) throw EComPortExt(port_, 2, error);
   }
+  Op->InFlight = true;
   NotifyObservers(&PortObserver::TxActivity, true);
   return static_cast<std::int32_t>(written);
 }
@@ -77,6 +76,7 @@ bool TCustomComPort::StartRead(void* Buffer, std::int32_t Count, AsyncOp& Op,
   DWORD read = 0;
   if (winapi::ReadFile(deviceHandle_, Buffer, static_cast<DWORD>(Count), &read, &Op.IoRequest) ||
       winapi::GetLastError() == ERROR_IO_PENDING) {
+    Op.InFlight = true;
     Immediate = static_cast<std::int32_t>(read);
     return true;
   }
@@ -94,7 +94,9 @@ std::int32_t TCustomComPort::WaitAsync(AsyncOp* Op) {
   if (!Op) throw EComPort(port_, 4);
   const std::uint8_t code = Op->Direction == adWrite ? 2 : 3;
   DWORD transferred = 0;
-  if (winapi::WaitForSingleObject(Op->IoRequest.hEvent, INFINITE) != WAIT_OBJECT_0 ||
+  const DWORD waited = winapi::WaitForSingleObject(Op->IoRequest.hEvent, INFINITE);
+  if (waited == WAIT_OBJECT_0) Op->InFlight = false;
+  if (waited != WAIT_OBJECT_0 ||
       !winapi::GetOverlappedResult(deviceHandle_, &Op->IoRequest, &transferred, FALSE)) {
     throw EComPortExt(port_, code, winapi::GetLastError());
   }

@@ -16,6 +16,9 @@ struct AsyncOp {
   std::int32_t SentCopyLength = 0;
   // Why the event could not be created (0 when it exists); such a record never starts.
   DWORD EventError = 0;
+  // A request was started on the record and not yet waited for: the driver will
+  // still write its outcome into IoRequest and set the event.
+  bool InFlight = false;
 };
 
 }  // namespace comport
