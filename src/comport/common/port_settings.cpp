@@ -1,5 +1,7 @@
 #include "comport/port.h"
 
+#include "common/store_if_changed.h"
+
 namespace comport {
 
 void TCustomComPort::SetConnected(bool value) {
@@ -25,39 +27,27 @@ void TCustomComPort::SetPort(const std::string& value) {
 }
 
 void TCustomComPort::SetBaudRate(TBaudRate value) {
-  if (value == baudRate_) return;
-  baudRate_ = value;
-  ApplyLineSettings();
+  if (StoreIfChanged(baudRate_, value)) ApplyLineSettings();
 }
 
 void TCustomComPort::SetCustomBaudRate(std::int32_t value) {
-  if (value == customBaudRate_) return;
-  customBaudRate_ = value;
-  ApplyLineSettings();
+  if (StoreIfChanged(customBaudRate_, value)) ApplyLineSettings();
 }
 
 void TCustomComPort::SetDataBits(TDataBits value) {
-  if (value == dataBits_) return;
-  dataBits_ = value;
-  ApplyLineSettings();
+  if (StoreIfChanged(dataBits_, value)) ApplyLineSettings();
 }
 
 void TCustomComPort::SetStopBits(TStopBits value) {
-  if (value == stopBits_) return;
-  stopBits_ = value;
-  ApplyLineSettings();
+  if (StoreIfChanged(stopBits_, value)) ApplyLineSettings();
 }
 
 void TCustomComPort::SetDiscardNull(bool value) {
-  if (value == discardNull_) return;
-  discardNull_ = value;
-  ApplyLineSettings();
+  if (StoreIfChanged(discardNull_, value)) ApplyLineSettings();
 }
 
 void TCustomComPort::SetEventChar(char value) {
-  if (value == eventChar_) return;
-  eventChar_ = value;
-  ApplyLineSettings();
+  if (StoreIfChanged(eventChar_, value)) ApplyLineSettings();
 }
 
 // The event thread reads the method for every delivery, so it may not change under it.

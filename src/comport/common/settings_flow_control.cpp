@@ -2,6 +2,7 @@
 #include "comport/settings.h"
 
 #include "common/settings_copy.h"
+#include "common/store_if_changed.h"
 
 namespace comport {
 
@@ -38,63 +39,43 @@ void TComFlowControl::SetFlowControl(TFlowControl value) {
 }
 
 void TComFlowControl::SetOutCTSFlow(bool value) {
-  if (value == outCTSFlow_) return;
-  outCTSFlow_ = value;
-  Changed();
+  if (StoreIfChanged(outCTSFlow_, value)) Changed();
 }
 
 void TComFlowControl::SetOutDSRFlow(bool value) {
-  if (value == outDSRFlow_) return;
-  outDSRFlow_ = value;
-  Changed();
+  if (StoreIfChanged(outDSRFlow_, value)) Changed();
 }
 
 void TComFlowControl::SetControlDTR(TDTRFlowControl value) {
-  if (value == controlDTR_) return;
-  controlDTR_ = value;
-  Changed();
+  if (StoreIfChanged(controlDTR_, value)) Changed();
 }
 
 void TComFlowControl::SetControlRTS(TRTSFlowControl value) {
-  if (value == controlRTS_) return;
-  controlRTS_ = value;
-  Changed();
+  if (StoreIfChanged(controlRTS_, value)) Changed();
 }
 
 void TComFlowControl::SetXonXoffOut(bool value) {
-  if (value == xonXoffOut_) return;
-  xonXoffOut_ = value;
-  Changed();
+  if (StoreIfChanged(xonXoffOut_, value)) Changed();
 }
 
 void TComFlowControl::SetXonXoffIn(bool value) {
-  if (value == xonXoffIn_) return;
-  xonXoffIn_ = value;
-  Changed();
+  if (StoreIfChanged(xonXoffIn_, value)) Changed();
 }
 
 void TComFlowControl::SetDSRSensitivity(bool value) {
-  if (value == dsrSensitivity_) return;
-  dsrSensitivity_ = value;
-  Changed();
+  if (StoreIfChanged(dsrSensitivity_, value)) Changed();
 }
 
 void TComFlowControl::SetTxContinueOnXoff(bool value) {
-  if (value == txContinueOnXoff_) return;
-  txContinueOnXoff_ = value;
-  Changed();
+  if (StoreIfChanged(txContinueOnXoff_, value)) Changed();
 }
 
 void TComFlowControl::SetXonChar(char value) {
-  if (value == xonChar_) return;
-  xonChar_ = value;
-  Changed();
+  if (StoreIfChanged(xonChar_, value)) Changed();
 }
 
 void TComFlowControl::SetXoffChar(char value) {
-  if (value == xoffChar_) return;
-  xoffChar_ = value;
-  Changed();
+  if (StoreIfChanged(xoffChar_, value)) Changed();
 }
 
 void TComFlowControl::CopyFields(const TComSettings& source) {

@@ -2,6 +2,7 @@
 #include "comport/settings.h"
 
 #include "common/settings_copy.h"
+#include "common/store_if_changed.h"
 
 namespace comport {
 
@@ -10,33 +11,23 @@ void TComTimeouts::Changed() {
 }
 
 void TComTimeouts::SetReadInterval(std::int32_t value) {
-  if (value == readInterval_) return;
-  readInterval_ = value;
-  Changed();
+  if (StoreIfChanged(readInterval_, value)) Changed();
 }
 
 void TComTimeouts::SetReadTotalMultiplier(std::int32_t value) {
-  if (value == readTotalMultiplier_) return;
-  readTotalMultiplier_ = value;
-  Changed();
+  if (StoreIfChanged(readTotalMultiplier_, value)) Changed();
 }
 
 void TComTimeouts::SetReadTotalConstant(std::int32_t value) {
-  if (value == readTotalConstant_) return;
-  readTotalConstant_ = value;
-  Changed();
+  if (StoreIfChanged(readTotalConstant_, value)) Changed();
 }
 
 void TComTimeouts::SetWriteTotalMultiplier(std::int32_t value) {
-  if (value == writeTotalMultiplier_) return;
-  writeTotalMultiplier_ = value;
-  Changed();
+  if (StoreIfChanged(writeTotalMultiplier_, value)) Changed();
 }
 
 void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
-  if (value == writeTotalConstant_) return;
-  writeTotalConstant_ = value;
-  Changed();
+  if (StoreIfChanged(writeTotalConstant_, value)) Changed();
 }
 
 void TComTimeouts::CopyFields(const TComSettings& source) {
