@@ -144,6 +144,34 @@ class EmulatedRegistry {
     });
   }
 
+  // Deletes a key that has no subkeys, as RegDeleteKeyA does.
+  LONG DeleteKey(HKEY base, LPCSTR subKey) {
+    if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+    return Delete(base, subKey, [](RegistryNode& node) -> LONG {
+      return node.subkeys.empty() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    });
+  }
+
+  // Deletes a key with everything below it; without a subkey name, empties the open
+  // key instead and keeps it, as RegDeleteTreeA does.
+  LONG DeleteTree(HKEY base, LPCSTR subKey) {
+    if (subKey != nullptr) {
+      return Delete(base, subKey, [](RegistryNode&) -> LONG { return ERROR_SUCCESS; });
+    }
+    std::lock_guard lock(mutex_);
+    KeyReference reference;
+    constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE;
+    if (LONG rc = ResolveFor(base, kNeeded, reference); rc != ERROR_SUCCESS) return rc;
+    return Modify([&](RegistryNode& top, bool& changed) -> LONG {
+      RegistryNode* node = top.Find(reference.path);
+      if (node == nullptr) return ERROR_KEY_DELETED;
+      changed = !node->subkeys.empty() || !node->values.empty();
+      node->subkeys.clear();
+      node->values.clear();
+      return ERROR_SUCCESS;
+    });
+  }
+
   LONG Close(HKEY key) {
     std::lock_guard lock(mutex_);
     if (RootName(key)) return ERROR_SUCCESS;  // predefined keys are never really closed
@@ -214,6 +242,31 @@ class EmulatedRegistry {
     });
   }
 
+  // Removes the key `subKey` names below `base` once `mayDelete` agrees. Handles still
+  // open on it or below it see ERROR_KEY_DELETED from then on.
+  template <typename Check>
+  LONG Delete(HKEY base, LPCSTR subKey, Check mayDelete) {
+    std::lock_guard lock(mutex_);
+    KeyReference parent;
+    KeyReference doomed;
+    if (LONG rc = ResolveSubKey(base, subKey, KEY_ALL_ACCESS, parent, doomed);
+        rc != ERROR_SUCCESS) {
+      return rc;
+    }
+    return Modify([&](RegistryNode& top, bool& changed) -> LONG {
+      RegistryNode* node = top.Find(doomed.path);
+      if (node == nullptr) {
+        return top.Find(parent.path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+      }
+      if (doomed.path.size() < 2) return ERROR_ACCESS_DENIED;  // the predefined roots stay
+      if (LONG rc = mayDelete(*node); rc != ERROR_SUCCESS) return rc;
+      const std::vector<std::string> above(doomed.path.begin(), doomed.path.end() - 1);
+      top.Find(above)->subkeys.erase(FoldName(doomed.path.back()));
+      changed = true;
+      return ERROR_SUCCESS;
+    });
+  }
+
   HKEY NewHandle(KeyReference reference) {
     const std::uintptr_t value = next_;
     next_ += 4;
@@ -278,6 +331,14 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   return EmulatedRegistry::Instance().DeleteValue(hKey, lpValueName);
+}
+
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  return EmulatedRegistry::Instance().DeleteKey(hKey, lpSubKey);
+}
+
+LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+  return EmulatedRegistry::Instance().DeleteTree(hKey, lpSubKey);
 }
 
 LONG RegCloseKey(HKEY hKey) {

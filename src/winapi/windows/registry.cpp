@@ -29,6 +29,14 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   return ::RegDeleteValueA(hKey, lpValueName);
 }
 
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  return ::RegDeleteKeyA(hKey, lpSubKey);
+}
+
+LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
+  return ::RegDeleteTreeA(hKey, lpSubKey);
+}
+
 LONG RegCloseKey(HKEY hKey) {
   return ::RegCloseKey(hKey);
 }

@@ -56,6 +56,8 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData);
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
 LONG RegCloseKey(HKEY hKey);
 
 }  // namespace winapi
