@@ -185,6 +185,10 @@ TEST_F(RegistryApi, KeysAreDeletedLeafFirstOrAsAWholeTree) {
   EXPECT_EQ(winapi::RegOpenKeyExA(Sandbox(), "Tree", 0, KEY_READ, &gone.handle),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(winapi::RegDeleteTreeA(Sandbox(), "Tree"), ERROR_FILE_NOT_FOUND);
+  // A key created again under the same name is a new key, not reached by the old handles.
+  Key again, below;
+  ASSERT_EQ(Create(Sandbox(), "Tree\\Branch", again), ERROR_SUCCESS);
+  EXPECT_EQ(Create(branch.handle, "Below", below), static_cast<LONG>(ERROR_KEY_DELETED));
   EXPECT_EQ(SetDword(branch.handle, "W", 3), static_cast<LONG>(ERROR_KEY_DELETED));
   EXPECT_EQ(SetDword(other.handle, "X", 3), static_cast<LONG>(ERROR_KEY_DELETED));
 }
@@ -204,6 +208,9 @@ TEST_F(RegistryApi, DeletingTheTreeOfAnOpenKeyEmptiesItAndKeepsIt) {
   EXPECT_EQ(winapi::RegOpenKeyExA(Sandbox(), "Kept\\Child", 0, KEY_READ, &gone.handle),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(SetDword(kept.handle, "After", 2), ERROR_SUCCESS);
+  Key again;
+  ASSERT_EQ(Create(Sandbox(), "Kept\\Child\\Grandchild", again), ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(child.handle, "V", 2), static_cast<LONG>(ERROR_KEY_DELETED));
 
   // Emptying needs the right to change the values.
   ASSERT_EQ(winapi::RegOpenKeyExA(Sandbox(), "Kept", 0, KEY_READ, &readOnly.handle), ERROR_SUCCESS);

@@ -5,6 +5,7 @@
 #include "linux/registry_storage.h"
 #include "winapi/winapi.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -26,6 +27,7 @@ constexpr std::size_t kMaxValueNameLength = 16383;
 struct KeyReference {
   std::vector<std::string> path;  // from the root's name down
   REGSAM access = 0;
+  bool deleted = false;  // stays set when a key of the same name is created again
 };
 
 bool Allows(REGSAM access, REGSAM needed) {
@@ -162,7 +164,7 @@ class EmulatedRegistry {
     KeyReference reference;
     constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE;
     if (LONG rc = ResolveFor(base, kNeeded, reference); rc != ERROR_SUCCESS) return rc;
-    return Modify([&](RegistryNode& top, bool& changed) -> LONG {
+    const LONG rc = Modify([&](RegistryNode& top, bool& changed) -> LONG {
       RegistryNode* node = top.Find(reference.path);
       if (node == nullptr) return ERROR_KEY_DELETED;
       changed = !node->subkeys.empty() || !node->values.empty();
@@ -170,6 +172,8 @@ class EmulatedRegistry {
       node->values.clear();
       return ERROR_SUCCESS;
     });
+    if (rc == ERROR_SUCCESS) MarkDeleted(reference.path, false);
+    return rc;
   }
 
   LONG Close(HKEY key) {
@@ -203,6 +207,7 @@ class EmulatedRegistry {
   LONG ResolveSubKey(HKEY base, LPCSTR subKey, REGSAM access, KeyReference& parent,
                      KeyReference& opened) const {
     if (!Resolve(base, parent)) return ERROR_INVALID_HANDLE;
+    if (parent.deleted) return ERROR_KEY_DELETED;
     std::vector<std::string> names;
     if (LONG rc = SplitSubKey(subKey, names); rc != ERROR_SUCCESS) return rc;
     opened = KeyReference{parent.path, access};
@@ -213,6 +218,7 @@ class EmulatedRegistry {
   // The key behind a handle, when the handle was opened with the `needed` rights.
   LONG ResolveFor(HKEY key, REGSAM needed, KeyReference& reference) const {
     if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
+    if (reference.deleted) return ERROR_KEY_DELETED;
     return Allows(reference.access, needed) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
   }
 
@@ -253,7 +259,7 @@ class EmulatedRegistry {
         rc != ERROR_SUCCESS) {
       return rc;
     }
-    return Modify([&](RegistryNode& top, bool& changed) -> LONG {
+    const LONG rc = Modify([&](RegistryNode& top, bool& changed) -> LONG {
       RegistryNode* node = top.Find(doomed.path);
       if (node == nullptr) {
         return top.Find(parent.path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
@@ -265,6 +271,21 @@ class EmulatedRegistry {
       changed = true;
       return ERROR_SUCCESS;
     });
+    if (rc == ERROR_SUCCESS) MarkDeleted(doomed.path, true);
+    return rc;
+  }
+
+  // Handles opened on keys this process deleted, at `path` or only below it.
+  void MarkDeleted(const std::vector<std::string>& path, bool includingItself) {
+    const auto sameName = [](const std::string& a, const std::string& b) {
+      return FoldName(a) == FoldName(b);
+    };
+    for (auto& [value, reference] : handles_) {
+      if (reference.path.size() < path.size() + (includingItself ? 0 : 1)) continue;
+      if (std::equal(path.begin(), path.end(), reference.path.begin(), sameName)) {
+        reference.deleted = true;
+      }
+    }
   }
 
   HKEY NewHandle(KeyReference reference) {
