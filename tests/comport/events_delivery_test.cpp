@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <thread>
 
@@ -142,6 +143,32 @@ INSTANTIATE_TEST_SUITE_P(EventThread, Route, ::testing::Values(smThreadSync, smW
                                               : info.param == smWindowSync ? "WindowSync"
                                                                            : "None");
                          });
+
+// With smNone the handlers notify the observers on the event thread while the main
+// thread's own transfers notify them too; neither may disturb the other's walk.
+TEST_F(EventThread, EventThreadHandlersAndMainThreadTransfersNotifyObserversSideBySide) {
+  std::atomic<int> emptied{0};
+  std::atomic<int> sent{0};
+  observer.TxEmptied = [&](TObject*) { ++emptied; };
+  observer.BytesSent = [&](TObject*, const std::uint8_t*, std::int32_t) { ++sent; };
+  port.AddObserver(&observer);
+  port.SetSyncMethod(smNone);
+  OpenQuietly();
+  constexpr int kWrites = 300;
+  for (int i = 0; i < kWrites; ++i) {
+    const std::uint8_t byte = static_cast<std::uint8_t>(i);
+    ASSERT_EQ(port.Write(&byte, 1), 1);
+    if (i % 8 == 0) line->Inject({byte});
+  }
+  ASSERT_TRUE(testing::WaitUntil([&] { return emptied.load() > 0; }));
+  EXPECT_EQ(sent.load(), kWrites);
+  port.Close();
+  // No walk is running now, so a new record is registered at once.
+  PortObserver late;
+  port.AddObserver(&late);
+  EXPECT_EQ(port.Observers().size(), 2u);
+  port.RemoveObserver(&late);
+}
 
 TEST_F(EventThread, ThreadSyncDeliveriesNeverNestEvenWhenAHandlerProcessesMessages) {
   int depth = 0;

@@ -34,6 +34,7 @@ void TCustomComPort::RemoveObserver(PortObserver* observer) {
 }
 
 void TCustomComPort::ApplyPendingObserverChanges() {
+  if (pendingObserverChanges_.empty()) return;  // only reads, so walks may end together
   std::vector<std::pair<PortObserver*, bool>> changes;
   changes.swap(pendingObserverChanges_);
   for (const auto& [observer, add] : changes) Apply(observers_, observer, add);

@@ -9,6 +9,7 @@
 #include "comport/types.h"
 #include "winapi/types.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -205,7 +206,9 @@ class TCustomComPort : public TComponent {
   bool announceRxCount_ = true;
 
   std::vector<PortObserver*> observers_;
-  int notifyDepth_ = 0;
+  // With smNone the event thread's handlers and the owner's transfers walk the list at
+  // the same time; the count of running walks is the one thing both write.
+  std::atomic<int> notifyDepth_{0};
   std::vector<std::pair<PortObserver*, bool>> pendingObserverChanges_;  // (record, add?)
 };
 
