@@ -63,6 +63,7 @@ class VirtualLineState {
   bool held = false;
   DWORD modem = 0;
   DCB dcb{};
+  std::uint64_t activity = 0;
   std::map<DriverCall, Failure> failures;
   std::vector<DriverRecord> records;
 
@@ -80,6 +81,12 @@ class VirtualLineState {
   }
 
   // Calls the port side's sink without the lock (see the contract of Line).
+  // Called with the mutex held.
+  void Touch() {
+    ++activity;
+    changed.notify_all();
+  }
+
   template <class Fn>
   void ReportTo(std::unique_lock<std::mutex>& lock, PortEnd* end, Fn report);
   template <class Fn>
@@ -108,7 +115,7 @@ class PortEnd final : public driver::Line {
     sink = nullptr;
     if (state_->attached == this) {
       state_->attached = nullptr;
-      state_->changed.notify_all();
+      state_->Touch();
     }
     state_->changed.wait(lock, [this] { return reportsInProgress == 0; });
   }
@@ -116,6 +123,7 @@ class PortEnd final : public driver::Line {
   DWORD ApplyState(const DCB& dcb) override {
     std::lock_guard lock(state_->mutex);
     state_->dcb = dcb;
+    state_->Touch();
     return 0;
   }
 
@@ -126,7 +134,7 @@ class PortEnd final : public driver::Line {
       return 0;
     }
     state_->sent.insert(state_->sent.end(), bytes.begin(), bytes.end());
-    state_->changed.notify_all();
+    state_->Touch();
     return bytes.size();
   }
 
@@ -219,7 +227,7 @@ std::unique_ptr<Line> OpenVirtualLine(const std::string& name, DWORD& error) {
   state->receiveArmed = true;
   state->transmitStalled = false;
   ++state->openCount;
-  state->changed.notify_all();
+  state->Touch();
   return end;
 }
 
@@ -343,7 +351,7 @@ void VirtualLine::Disconnect() {
   PortEnd* end = state_->attached;
   // The old port side stays attached to nothing: it only ever fails from now on.
   state_->attached = nullptr;
-  state_->changed.notify_all();
+  state_->Touch();
   state_->ReportTo(lock, end,
                    [](driver::LineSink& sink) { sink.OnGone(ERROR_DEVICE_NOT_CONNECTED); });
 }
@@ -377,6 +385,28 @@ void VirtualLine::ClearRecords() {
 int VirtualLine::OpenCount() const {
   std::lock_guard lock(state_->mutex);
   return state_->openCount;
+}
+
+DCB VirtualLine::CommState() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->dcb;
+}
+
+std::uint64_t VirtualLine::Activity() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->activity;
+}
+
+std::uint64_t VirtualLine::WaitActivity(std::uint64_t seen,
+                                        std::chrono::steady_clock::time_point deadline) const {
+  std::unique_lock lock(state_->mutex);
+  state_->changed.wait_until(lock, deadline, [&] { return state_->activity != seen; });
+  return state_->activity;
+}
+
+void VirtualLine::Notify() {
+  std::lock_guard lock(state_->mutex);
+  state_->Touch();
 }
 
 }  // namespace winapi

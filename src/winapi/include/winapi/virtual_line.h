@@ -107,6 +107,18 @@ class VirtualLine {
   // How many times the port side has opened the line.
   int OpenCount() const;
 
+  // For a far side served by a thread of its own (an emulated device):
+  // The DCB the port last handed the driver (all zero before the first).
+  DCB CommState() const;
+  // A count that grows whenever the far side may have something to do: the port sent
+  // bytes, handed the driver a configuration, opened or closed the line, or Notify ran.
+  std::uint64_t Activity() const;
+  // Waits until Activity() differs from `seen` or `deadline` passes; returns Activity().
+  std::uint64_t WaitActivity(std::uint64_t seen,
+                             std::chrono::steady_clock::time_point deadline) const;
+  // Wakes WaitActivity, for a far side that is asked to stop.
+  void Notify();
+
  private:
   explicit VirtualLine(std::shared_ptr<VirtualLineState> state);
   std::shared_ptr<VirtualLineState> state_;

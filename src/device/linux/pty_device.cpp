@@ -1,0 +1,143 @@
+#include "device/pty_device.h"
+
+#include "common/device_session.h"
+#include "linux/pty_master.h"
+#include "linux/unique_fd.h"
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+#include <thread>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+
+namespace device {
+
+namespace {
+
+// Without inotify a hung-up master is checked this often for a port opening again.
+constexpr int kReopenCheckMs = 20;
+
+void Drain(int fd) {
+  std::uint8_t buffer[4096];
+  while (::read(fd, buffer, sizeof buffer) > 0) {
+  }
+}
+
+}  // namespace
+
+struct PtyDevice::Worker {
+  PtyMaster master;
+  // Opens of the slave path: a hung-up master reports nothing until the port is back, and
+  // polling it would only repeat the hang-up.
+  UniqueFd opens;
+  UniqueFd wake;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+
+  void Serve(DeviceSession& session);
+};
+
+PtyDevice::PtyDevice(DeviceState initial)
+    : session_(std::make_unique<DeviceSession>(initial)), worker_(std::make_unique<Worker>()) {
+  slavePath_ = worker_->master.SlavePath();
+  worker_->wake = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!worker_->wake.Valid()) throw std::system_error(errno, std::generic_category(), "eventfd");
+  worker_->opens = UniqueFd(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  if (worker_->opens.Valid() &&
+      ::inotify_add_watch(worker_->opens.Get(), slavePath_.c_str(), IN_OPEN) < 0) {
+    worker_->opens = UniqueFd();
+  }
+  session_->SetLineRate(worker_->master.Rate());
+  worker_->thread = std::thread([this] { worker_->Serve(*session_); });
+}
+
+PtyDevice::~PtyDevice() {
+  worker_->stop = true;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const auto written = ::write(worker_->wake.Get(), &one, sizeof one);
+  worker_->thread.join();
+}
+
+void PtyDevice::Worker::Serve(DeviceSession& session) {
+  bool hungUp = false;
+  while (!stop) {
+    const auto deadline = session.NextDeadline();
+    int timeout = -1;
+    if (deadline) {
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+      timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0));
+    }
+    if (hungUp && !opens.Valid() && (timeout < 0 || timeout > kReopenCheckMs)) {
+      timeout = kReopenCheckMs;
+    }
+    pollfd fds[3] = {
+        {wake.Get(), POLLIN, 0}, {hungUp ? -1 : master.Fd(), POLLIN, 0}, {opens.Get(), POLLIN, 0}};
+    if (::poll(fds, 3, timeout) < 0 && errno != EINTR) break;
+    if (fds[0].revents) Drain(wake.Get());
+    if (stop) break;
+    if (fds[2].revents) Drain(opens.Get());
+
+    if (hungUp && (fds[2].revents || !opens.Valid()) && !master.HungUp()) {
+      hungUp = false;
+      master.KeepExtproc();
+      session.SetLineRate(master.Rate());
+      session.PortOpened(Clock::now());
+    } else if (!hungUp && fds[2].revents && !master.HungUp()) {
+      // The first open of a fresh terminal: no hang-up came before it.
+      session.PortOpened(Clock::now());
+    }
+
+    if (fds[1].revents) {
+      const PtyMaster::Packets packets = master.ReadAll();
+      if (packets.any) session.PortOpened(Clock::now());
+      if (packets.settingsChanged) master.KeepExtproc();
+      if (packets.settingsChanged || !packets.data.empty()) session.SetLineRate(master.Rate());
+      if (!packets.data.empty()) session.Received(packets.data, Clock::now());
+      if (packets.hungUp || (fds[1].revents & POLLHUP)) {
+        hungUp = true;
+        session.PortClosed(Clock::now());
+      }
+    }
+
+    for (const auto& burst : session.TakeDue(Clock::now())) {
+      if (!hungUp && session.PortOpen()) master.Write(burst);
+    }
+  }
+}
+
+DeviceState PtyDevice::State() const {
+  return session_->State();
+}
+
+void PtyDevice::SetState(const DeviceState& state) {
+  session_->SetState(state);
+}
+
+void PtyDevice::SetFault(const FaultConfig& fault) {
+  session_->SetFault(fault);
+}
+
+std::vector<FrameRecord> PtyDevice::Frames() const {
+  return session_->Frames();
+}
+
+void PtyDevice::SetObserver(std::function<void(const FrameRecord&)> observer) {
+  session_->SetObserver(std::move(observer));
+}
+
+bool PtyDevice::PortOpen() const {
+  return session_->PortOpen();
+}
+
+std::uint32_t PtyDevice::LineRate() const {
+  return session_->LineRate();
+}
+
+bool PtyDevice::WaitPortOpen(bool open, std::chrono::milliseconds limit) const {
+  return session_->WaitPortOpen(open, limit);
+}
+
+}  // namespace device
