@@ -1,0 +1,87 @@
+// The byte link to the device: requests sent byte by byte with a running XOR, replies
+// collected from the receive event, frames ended by silence on Timer1.
+#include "configurator/form_pzrq480.h"
+
+#include <chrono>
+
+namespace configurator {
+
+namespace {
+
+// Longest single wait between two looks at the link; the timer normally wakes it sooner.
+constexpr std::chrono::milliseconds kWaitSlice{100};
+
+}  // namespace
+
+void TFormPZRQ480::SendByte(std::uint8_t b) {
+  if (!ComPort || !ComPort->Connected()) return;
+  TxSum ^= b;
+  if (OnTrace) OnTrace(true, b);
+  ComPort->Write(&b, 1);
+  app_.ProcessMessages();
+  CheckAbandoned();
+}
+
+void TFormPZRQ480::PortRxChar(comport::TObject* /*Sender*/, std::int32_t Count) {
+  for (std::int32_t i = 0; i < Count && ComPort; ++i) {
+    std::uint8_t b = 0xFF;
+    ComPort->Read(&b, 1);
+    if (OnTrace) OnTrace(false, b);
+    // Bytes past the end of the buffer are dropped; the frame keeps its first ones.
+    if (RxPos >= 0 && RxPos < static_cast<std::int32_t>(kRxBufSize)) {
+      RxBuf[RxPos] = b;
+      ++RxPos;
+      RxCount = RxPos;
+    }
+    ++RxSinceRequest;
+    Timer1.Tag = 0;
+  }
+}
+
+void TFormPZRQ480::Timer1Timer() {
+  ++Timer1.Tag;
+  if (Timer1.Tag > kSilenceTicks) {
+    FrameDone = 1;
+    RxPos = 0;
+  }
+}
+
+bool TFormPZRQ480::CheckFrame() const {
+  std::uint8_t sum = 0;
+  const std::int32_t count = std::min<std::int32_t>(RxCount, kRxBufSize);
+  for (std::int32_t i = 0; i < count; ++i) sum ^= RxBuf[i];
+  return sum == 0;
+}
+
+void TFormPZRQ480::AwaitReply() {
+  Timer1.Tag = 0;
+  FrameDone = 0;
+  for (;;) {
+    app_.ProcessMessages();
+    CheckAbandoned();
+    if (FrameDone != 0) return;
+    app_.WaitForMessage(kWaitSlice);
+  }
+}
+
+void TFormPZRQ480::BeginRequest() {
+  TxSum = 0;
+  RxSinceRequest = 0;
+}
+
+ReplyResult TFormPZRQ480::Exchange(std::initializer_list<std::uint8_t> bytes) {
+  BeginRequest();
+  for (std::uint8_t b : bytes) SendByte(b);
+  SendByte(TxSum);
+  AwaitReply();
+  // A frame that began before this request is the previous reply, not an answer.
+  if (RxSinceRequest == 0) return {ReplyStatus::NoReply, 0};
+  if (!CheckFrame()) return {ReplyStatus::BadChecksum, 0};
+  return {ReplyStatus::Good, RxBuf[2]};
+}
+
+void TFormPZRQ480::CheckAbandoned() {
+  if (abandon_) throw Abandoned{};
+}
+
+}  // namespace configurator

@@ -1,0 +1,119 @@
+#include "configurator/device_settings.h"
+
+#include "configurator/form_pzrq480.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace configurator {
+
+namespace {
+
+constexpr const char* kBaudRateItems[] = {"19200", "38400", "57600", "115200"};
+constexpr const char* kCommandStationItems[] = {"General (Lenz, Roco)", "Tran ZF5"};
+
+const std::array<DeviceSetting, 5> kSettings{{
+    {1,
+     "XpressNet address",
+     &TFormPZRQ480::cbXPAddr,
+     ValueCoding::DecimalText,
+     1,
+     31,
+     {},
+     "31",
+     "address",
+     "xpressnetAddress"},
+    {2, "Baud rate", &TFormPZRQ480::cbBaudRate, ValueCoding::IndexPlusOne, 0, 0, kBaudRateItems,
+     "19200", "baud-rate", "baudRate"},
+    {3,
+     "S88 start address",
+     &TFormPZRQ480::cbS88Addr,
+     ValueCoding::DecimalText,
+     1,
+     192,
+     {},
+     "65",
+     "s88-start",
+     "s88StartAddress"},
+    {4,
+     "S88 module count",
+     &TFormPZRQ480::cbS88Num,
+     ValueCoding::DecimalText,
+     1,
+     126,
+     {},
+     "1",
+     "s88-modules",
+     "s88ModuleCount"},
+    {5, "Command station", &TFormPZRQ480::cbCommStat, ValueCoding::Index, 0, 0,
+     kCommandStationItems, "General (Lenz, Roco)", "command-station", "commandStation"},
+}};
+
+std::optional<int> DecimalNumber(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::vector<std::string> DeviceSetting::Items() const {
+  std::vector<std::string> items;
+  if (coding == ValueCoding::DecimalText) {
+    for (int n = firstNumber; n <= lastNumber; ++n) items.push_back(std::to_string(n));
+  } else {
+    items.assign(texts.begin(), texts.end());
+  }
+  return items;
+}
+
+int DeviceSetting::IndexForReply(std::uint8_t value) const {
+  int index = -1;
+  switch (coding) {
+    case ValueCoding::DecimalText:
+      index = value - firstNumber;
+      break;
+    case ValueCoding::IndexPlusOne:
+      index = value == 0 ? 0 : value - 1;
+      break;
+    case ValueCoding::Index:
+      index = value;
+      break;
+  }
+  const int count = static_cast<int>(Items().size());
+  return index >= 0 && index < count ? index : -1;
+}
+
+std::uint8_t DeviceSetting::ValueForIndex(int index) const {
+  switch (coding) {
+    case ValueCoding::DecimalText:
+      return static_cast<std::uint8_t>(firstNumber + index);
+    case ValueCoding::IndexPlusOne:
+      return static_cast<std::uint8_t>(index + 1);
+    case ValueCoding::Index:
+      break;
+  }
+  return static_cast<std::uint8_t>(index);
+}
+
+std::optional<int> DeviceSetting::IndexForText(const std::string& text) const {
+  const auto items = Items();
+  const auto it = std::find(items.begin(), items.end(), text);
+  if (it != items.end()) return static_cast<int>(it - items.begin());
+  if (coding == ValueCoding::DecimalText) return std::nullopt;
+  // The lists of named items also take the number that goes on the wire.
+  const auto number = DecimalNumber(text);
+  if (!number || *number < 0 || *number > 255) return std::nullopt;
+  const int first = coding == ValueCoding::IndexPlusOne ? 1 : 0;
+  const int index = *number - first;
+  if (index < 0 || index >= static_cast<int>(items.size())) return std::nullopt;
+  return index;
+}
+
+const std::array<DeviceSetting, 5>& DeviceSettings() {
+  return kSettings;
+}
+
+}  // namespace configurator

@@ -1,0 +1,74 @@
+// Start-up (lists and the port probe), shut-down and the information box.
+#include "configurator/form_pzrq480.h"
+
+namespace configurator {
+
+namespace {
+
+constexpr int kFirstProbedPort = 1;
+constexpr int kLastProbedPort = 20;
+
+}  // namespace
+
+void TFormPZRQ480::FormCreate() {
+  app_.SetTitle("PZ-RQ480 PC interface configurator");
+  for (const DeviceSetting& setting : DeviceSettings()) {
+    if (setting.coding != ValueCoding::DecimalText) continue;
+    ui::ComboBox& list = this->*setting.list;
+    list.Clear();
+    for (const std::string& item : setting.Items()) list.Add(item);
+    list.SetItemIndex(*setting.IndexForText(setting.initialItem));
+  }
+
+  if (!ComPort) {
+    ComPort = new comport::TComPort(this);
+    ComPort->OnRxChar = [this](comport::TObject* sender, std::int32_t count) {
+      PortRxChar(sender, count);
+    };
+  }
+
+  cbPort.Clear();
+  for (int i = kFirstProbedPort; i <= kLastProbedPort; ++i) {
+    if (ComPort->Connected()) ComPort->Close();
+    const std::string name = "COM" + std::to_string(i);
+    ComPort->SetPort(name);
+    ComPort->SetBaudRate(comport::br19200);
+    try {
+      ComPort->Open();
+      if (ComPort->Connected()) cbPort.Add(name);
+      ComPort->Close();
+    } catch (const comport::EComPort&) {
+      // Absent or busy: simply not listed.
+    }
+  }
+  if (!cbPort.Items().empty()) cbPort.SetItemIndex(0);
+}
+
+void TFormPZRQ480::FormDestroy() {
+  if (!ComPort) return;
+  // Closing may still deliver received bytes to PortRxChar, so the port stays reachable
+  // until it is closed; it is freed even when closing fails.
+  struct Free {
+    comport::TComPort*& port;
+    ~Free() {
+      comport::TComPort* freed = port;
+      port = nullptr;
+      delete freed;
+    }
+  } free{ComPort};
+  if (ComPort->Connected()) ComPort->Close();
+}
+
+void TFormPZRQ480::SpeedButton1Click() {
+  app_.ShowMessage(
+      "PZ-RQ480, PC interface configurator\r\n\r\n"
+      "Made by and for model railway hobbyists; the device belongs to its maker.");
+}
+
+bool TFormPZRQ480::FormCloseQuery() {
+  if (!busy_) return true;
+  abandon_ = true;
+  return false;
+}
+
+}  // namespace configurator

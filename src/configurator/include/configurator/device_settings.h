@@ -1,0 +1,52 @@
+// The five settings the device stores: one table drives reading, writing, the
+// command-line options and the JSON keys.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ui {
+class ComboBox;
+}
+
+namespace configurator {
+
+class TFormPZRQ480;
+
+// How a list index and the byte on the wire relate.
+enum class ValueCoding {
+  DecimalText,   // the item whose text is the value in decimal
+  IndexPlusOne,  // item value - 1; a reply of 0 counts as 1
+  Index,         // item value
+};
+
+struct DeviceSetting {
+  std::uint8_t number;               // setting number on the wire
+  const char* label;                 // for people: "XpressNet address"
+  ui::ComboBox TFormPZRQ480::*list;  // the window's list of this setting
+  ValueCoding coding;
+  int firstNumber;  // DecimalText: items firstNumber..lastNumber
+  int lastNumber;
+  std::span<const char* const> texts;  // otherwise: these items
+  const char* initialItem;             // selected when the list is filled
+  const char* option;                  // command-line option, without "--"
+  const char* jsonKey;
+
+  std::vector<std::string> Items() const;
+  // The list index a reply value selects; -1 when the list has no such item.
+  int IndexForReply(std::uint8_t value) const;
+  // The byte written for list index `index` (which must be a valid index).
+  std::uint8_t ValueForIndex(int index) const;
+  // The list index a user's text names: an item's text, or a value on the wire
+  // (for the lists whose items are not numbers); nothing when it names none.
+  std::optional<int> IndexForText(const std::string& text) const;
+};
+
+// Settings 1..5 in wire order.
+const std::array<DeviceSetting, 5>& DeviceSettings();
+
+}  // namespace configurator

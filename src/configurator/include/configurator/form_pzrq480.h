@@ -1,0 +1,147 @@
+// The configurator's main window: its controls as models, start-up, the byte link to the
+// device and the read and write procedures. Toolkit-free; a back end mirrors the models.
+#pragma once
+
+#include "comport/component.h"
+#include "comport/port.h"
+#include "configurator/device_settings.h"
+#include "ui/application.h"
+#include "ui/controls.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+namespace configurator {
+
+// What became of one request of the last read.
+enum class ReplyStatus {
+  NotAsked,     // the read stopped before this request
+  Good,         // a fresh frame with a good checksum
+  NoReply,      // no byte arrived after the request was sent
+  BadChecksum,  // a frame arrived but its XOR is not zero
+};
+
+struct ReplyResult {
+  ReplyStatus status = ReplyStatus::NotAsked;
+  std::uint8_t value = 0;  // entry 2 of the frame (Good only)
+};
+
+struct ReadReport {
+  ReplyResult version;
+  std::uint8_t hardwareVersion = 0;     // entry 1 of the version reply (Good only)
+  std::array<ReplyResult, 5> settings;  // in the order of DeviceSettings()
+};
+
+class TFormPZRQ480 : public comport::TComponent {
+ public:
+  static constexpr std::size_t kRxBufSize = 11;
+  // Ticks of Timer1 without a received byte that end a frame: the 6th tick.
+  static constexpr std::intptr_t kSilenceTicks = 5;
+
+  // Builds the control models, binds the handlers and hands Timer1 to the application.
+  explicit TFormPZRQ480(ui::Application& app);
+  // Runs FormDestroy if it has not run.
+  ~TFormPZRQ480() override;
+
+  std::string ClassName() const override { return "TFormPZRQ480"; }
+
+  ui::Window& Window() { return window_; }
+  ui::Application& App() { return app_; }
+
+  // ---- Handlers ----
+  void FormCreate();
+  void FormDestroy();
+  void SpeedButton1Click();
+  void btnReadClick();
+  void btnWriteClick();
+  void Timer1Timer();
+  void PortRxChar(comport::TObject* Sender, std::int32_t Count);
+  // The window's close request: false while a read or write runs; that operation is
+  // then abandoned at its next wait, the port is closed and the application asked to end.
+  bool FormCloseQuery();
+
+  // ---- Device link ----
+  void SendByte(std::uint8_t b);
+  bool CheckFrame() const;
+  void AwaitReply();
+
+  // Sends the version query once at the current port and search rate; true when a
+  // fresh frame with a good checksum answers. Opens the port if needed and closes it.
+  bool ProbeDevice();
+
+  // True while a read or a write runs.
+  bool Busy() const { return busy_; }
+
+  // Told of every byte sent (true) and received (false), for tracing.
+  std::function<void(bool sent, std::uint8_t byte)> OnTrace;
+
+ private:
+  ui::Application& app_;
+  ui::Window window_;
+
+ public:
+  // ---- Controls, in creation order ----
+  ui::Label Label1;
+  ui::Label Label8;
+  ui::ComboBox cbPort;
+  ui::ComboBox cbSearchBaud;
+  ui::Button btnRead;
+  ui::Timer Timer1;
+  ui::GroupBox GroupBox3;
+  ui::Label Label7;
+  ui::Label lVer;
+  ui::GroupBox GroupBox1;
+  ui::Label Label2;
+  ui::ComboBox cbXPAddr;
+  ui::Label Label3;
+  ui::ComboBox cbBaudRate;
+  ui::Panel pWait;
+  ui::GroupBox GroupBox2;
+  ui::Label Label4;
+  ui::ComboBox cbS88Addr;
+  ui::Label Label6;
+  ui::Label Label5;
+  ui::ComboBox cbS88Num;
+  ui::GroupBox GroupBox4;
+  ui::Label Label9;
+  ui::ComboBox cbCommStat;
+  ui::Button btnWrite;
+  ui::Button SpeedButton1;
+
+  comport::TComPort* ComPort = nullptr;
+
+  // ---- Device link state ----
+  std::uint8_t TxSum = 0;
+  std::array<std::uint8_t, kRxBufSize> RxBuf{};
+  std::int32_t RxPos = 0;
+  std::int32_t RxCount = 0;
+  std::int32_t FrameDone = 0;
+  // Bytes received since the current request began; a frame is a reply only if some are.
+  std::int32_t RxSinceRequest = 0;
+
+  // Outcome of the last read, request by request.
+  ReadReport LastRead;
+
+ private:
+  // Thrown at a wait when the window asked to close during an operation.
+  struct Abandoned {};
+
+  void RunOperation(const std::function<void()>& operation);
+  void EndOperation();
+  void EndAbandoned();
+  void CheckAbandoned();
+  void ShowBusy(bool busy);
+  void BeginRequest();
+  ReplyResult Exchange(std::initializer_list<std::uint8_t> bytes);
+  void ApplySearchBaud();
+  void ReadSettings();
+  void WriteSettings();
+
+  bool busy_ = false;
+  bool abandon_ = false;
+};
+
+}  // namespace configurator

@@ -1,0 +1,105 @@
+#include "ui/headless_application.h"
+
+#include "runtime/main_thread.h"
+#include "ui/controls.h"
+
+#include <algorithm>
+
+namespace ui {
+
+void HeadlessApplication::ProcessMessages() {
+  runtime::ProcessMessages();
+  // A tick handler may add or remove timers (or process messages itself): each timer is
+  // looked up again before it fires.
+  std::vector<Timer*> timers;
+  for (const Slot& slot : slots_) timers.push_back(slot.timer);
+  for (Timer* timer : timers) {
+    Slot* slot = Find(*timer);
+    if (!slot) continue;
+    const auto now = Clock::now();
+    if (!Sync(*slot, now) || now < Due(*slot)) continue;
+    const auto elapsed = now - slot->start;
+    slot->next = elapsed / std::chrono::milliseconds(slot->interval) + 1;
+    ++slot->fired;
+    timer->Tick();
+  }
+}
+
+void HeadlessApplication::WaitForMessage(std::chrono::milliseconds limit) {
+  const auto now = Clock::now();
+  auto deadline = now + limit;
+  for (Slot& slot : slots_) {
+    if (Sync(slot, now)) deadline = std::min(deadline, Due(slot));
+  }
+  if (deadline <= now) return;
+  runtime::WaitForMessages(deadline);
+}
+
+void HeadlessApplication::ShowMessage(const std::string& text) {
+  messages_.push_back(text);
+  if (OnShowMessage) OnShowMessage(text);
+}
+
+void HeadlessApplication::ShowError(const std::string& text) {
+  errors_.push_back(text);
+  if (OnShowError) OnShowError(text);
+}
+
+void HeadlessApplication::ClearDialogs() {
+  messages_.clear();
+  errors_.clear();
+}
+
+void HeadlessApplication::AddTimer(Timer& timer) {
+  if (Find(timer)) return;
+  slots_.push_back(Slot{&timer, Clock::now()});
+  Sync(slots_.back(), slots_.back().start);
+}
+
+void HeadlessApplication::RemoveTimer(Timer& timer) {
+  std::erase_if(slots_, [&](const Slot& slot) { return slot.timer == &timer; });
+}
+
+std::int64_t HeadlessApplication::TicksFired(const Timer& timer) const {
+  for (const Slot& slot : slots_) {
+    if (slot.timer == &timer) return slot.fired;
+  }
+  return 0;
+}
+
+bool HeadlessApplication::RunUntil(const std::function<bool()>& done,
+                                   std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  for (;;) {
+    ProcessMessages();
+    if (done()) return true;
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    WaitForMessage(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
+                   std::chrono::milliseconds(1));
+  }
+}
+
+HeadlessApplication::Slot* HeadlessApplication::Find(const Timer& timer) {
+  for (Slot& slot : slots_) {
+    if (slot.timer == &timer) return &slot;
+  }
+  return nullptr;
+}
+
+bool HeadlessApplication::Sync(Slot& slot, Clock::time_point now) {
+  const bool canTick = slot.timer->Enabled() && slot.timer->Interval() > 0;
+  if (canTick && (!slot.running || slot.interval != slot.timer->Interval())) {
+    slot.start = now;
+    slot.interval = slot.timer->Interval();
+    slot.next = 1;
+  }
+  slot.running = canTick;
+  return canTick;
+}
+
+HeadlessApplication::Clock::time_point HeadlessApplication::Due(const Slot& slot) {
+  return slot.start + slot.next * std::chrono::milliseconds(slot.interval);
+}
+
+}  // namespace ui
