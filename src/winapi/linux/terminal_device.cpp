@@ -1,6 +1,10 @@
 #include "linux/terminal_device.h"
 
+#include "linux/terminal_console.h"
+#include "linux/terminal_lock_file.h"
+#include "linux/terminal_other_users.h"
 #include "linux/terminal_settings.h"
+#include "linux/terminal_system_paths.h"
 
 #include <cerrno>
 #include <utility>
@@ -10,6 +14,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace winapi {
@@ -72,32 +77,68 @@ DWORD WindowsErrorFromErrno(int error) {
 }
 
 std::unique_ptr<TerminalDevice> TerminalDevice::Open(const std::string& path, DWORD& windowsError) {
+  const TerminalSystemPaths system = CurrentTerminalSystemPaths();
+  // The console is recognised before the open: opening a UART nobody holds starts it.
+  struct stat node {};
+  if (::stat(path.c_str(), &node) < 0) {
+    windowsError = OpenErrorFromErrno(errno);
+    return nullptr;
+  }
+  if (!S_ISCHR(node.st_mode)) {
+    windowsError = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  if (IsSystemConsole(node.st_rdev, system.sysRoot)) {
+    windowsError = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
+
   const int fd =
       Retrying([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
   if (fd < 0) {
     windowsError = OpenErrorFromErrno(errno);
     return nullptr;
   }
+  std::unique_ptr<TerminalLockFile> lockFile;
   auto refuse = [&](DWORD error) -> std::unique_ptr<TerminalDevice> {
-    // This descriptor never held TIOCEXCL, so the holder's flag stays as it is.
+    // Nothing about the terminal has changed yet; our exclusive flag, if set, is off.
     ::close(fd);
     windowsError = error;
     return nullptr;
   };
-  if (!::isatty(fd)) return refuse(ERROR_FILE_NOT_FOUND);
+  struct stat opened {};
+  if (::fstat(fd, &opened) < 0 || !S_ISCHR(opened.st_mode) || !::isatty(fd)) {
+    return refuse(ERROR_FILE_NOT_FOUND);
+  }
+  // The node may have been replaced between the look and the open.
+  if (IsSystemConsole(opened.st_rdev, system.sysRoot)) return refuse(ERROR_ACCESS_DENIED);
   if (Retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
     return refuse(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : OpenErrorFromErrno(errno));
   }
+  // Root opens past another holder's exclusive flag; the flag still says it is taken.
+  if (int exclusive = 0; ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+    return refuse(ERROR_ACCESS_DENIED);
+  }
+  if (!TerminalLockFile::Claim(path, system.lockDirectories, lockFile)) {
+    return refuse(ERROR_ACCESS_DENIED);
+  }
   if (::ioctl(fd, TIOCEXCL) < 0) return refuse(OpenErrorFromErrno(errno));
+  // Looked for only now: with the flag set, nobody but root can join after the look.
+  if (OpenedByAnotherProcess(opened.st_rdev, system.procRoot)) {
+    ::ioctl(fd, TIOCNXCL);
+    return refuse(ERROR_ACCESS_DENIED);
+  }
 
-  std::unique_ptr<TerminalDevice> device(new TerminalDevice(fd, path));
+  std::unique_ptr<TerminalDevice> device(new TerminalDevice(fd, path, std::move(lockFile)));
+  auto found = std::make_unique<termios2>();
+  if (::ioctl(fd, TCGETS2, found.get()) == 0) device->foundSettings_ = std::move(found);
   if (::ioctl(fd, TCFLSH, TCIOFLUSH) < 0 && DeviceGone(errno)) {
     windowsError = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
   // Windows ports ignore the carrier; losing it must not hang the line up.
-  termios2 settings{};
-  if (::ioctl(fd, TCGETS2, &settings) == 0 && !(settings.c_cflag & CLOCAL)) {
+  if (device->foundSettings_ && !(device->foundSettings_->c_cflag & CLOCAL)) {
+    termios2 settings = *device->foundSettings_;
     settings.c_cflag |= CLOCAL;
     ::ioctl(fd, TCSETS2, &settings);
   }
@@ -107,9 +148,11 @@ std::unique_ptr<TerminalDevice> TerminalDevice::Open(const std::string& path, DW
   return device;
 }
 
-TerminalDevice::TerminalDevice(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+TerminalDevice::TerminalDevice(int fd, std::string path, std::unique_ptr<TerminalLockFile> lockFile)
+    : lockFile_(std::move(lockFile)), fd_(fd), path_(std::move(path)) {}
 
 TerminalDevice::~TerminalDevice() {
+  if (foundSettings_) Retrying([&] { return ::ioctl(fd_, TCSETS2, foundSettings_.get()); });
   // TIOCEXCL outlives the last close; without this the next non-root open is refused.
   ::ioctl(fd_, TIOCNXCL);
   ::close(fd_);

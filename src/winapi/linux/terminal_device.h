@@ -9,7 +9,11 @@
 #include <optional>
 #include <string>
 
+struct termios2;
+
 namespace winapi {
+
+class TerminalLockFile;
 
 // The interrupt counters of a UART (TIOCGICOUNT); ptys have none.
 struct TerminalCounters {
@@ -30,11 +34,14 @@ DWORD WindowsErrorFromErrno(int error);
 class TerminalDevice {
  public:
   // Opens `path` read-write, non-blocking, without becoming its controlling terminal,
-  // for this handle alone (flock plus TIOCEXCL, as root ignores TIOCEXCL), and
-  // discards whatever the queues held. Errors: ERROR_FILE_NOT_FOUND for a missing
-  // device or one that is not a terminal, ERROR_ACCESS_DENIED when it is in use or
-  // not permitted.
+  // for this handle alone (flock plus TIOCEXCL, as root ignores TIOCEXCL, plus a lock
+  // file for other serial programs), and discards whatever the queues held. A
+  // terminal someone else uses is refused before anything about it changes: the
+  // system console, one with a live lock file or an exclusive flag, one another
+  // process has open. Errors: ERROR_FILE_NOT_FOUND for a missing device or one that is
+  // not a terminal, ERROR_ACCESS_DENIED when it is in use or not permitted.
   static std::unique_ptr<TerminalDevice> Open(const std::string& path, DWORD& windowsError);
+  // Puts the terminal's settings back as Open found them.
   ~TerminalDevice();
   TerminalDevice(const TerminalDevice&) = delete;
   TerminalDevice& operator=(const TerminalDevice&) = delete;
@@ -63,11 +70,14 @@ class TerminalDevice {
   long Write(const void* buffer, std::size_t size, DWORD& windowsError);
 
  private:
-  TerminalDevice(int fd, std::string path);
+  TerminalDevice(int fd, std::string path, std::unique_ptr<TerminalLockFile> lockFile);
   DWORD SetModemControl(const DCB& dcb);
 
+  // Destroyed after the descriptor is closed: the lock file outlives our use.
+  std::unique_ptr<TerminalLockFile> lockFile_;
   int fd_;
   std::string path_;
+  std::unique_ptr<termios2> foundSettings_;
   bool hasModemLines_ = false;
 };
 
