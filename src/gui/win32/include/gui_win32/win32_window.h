@@ -1,0 +1,60 @@
+// A Win32 window built from a ui::Window model tree with the standard controls: STATIC
+// labels, COMBOBOX lists, BUTTON group boxes and push buttons, a speed button that never
+// takes the focus and panels. Every control is a direct child of the dialog window, at
+// its model's bounds mapped into the window's client area; the z-order gives the tab
+// order that IsDialogMessage follows. The widgets mirror their models, and the user's
+// changes are fed back through the models' setters.
+#pragma once
+
+#include "ui/controls.h"
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace gui_win32 {
+
+class Win32Application;
+
+class Win32Window {
+ public:
+  // Creates the window and its controls, hidden. `model` and every control below it
+  // must outlive this object. Throws std::runtime_error when a window cannot be created.
+  Win32Window(ui::Window& model, Win32Application& app);
+  ~Win32Window();
+  Win32Window(const Win32Window&) = delete;
+  Win32Window& operator=(const Win32Window&) = delete;
+
+  HWND Handle() const { return handle_; }
+  // The control window of the model named `name`; null when there is none.
+  HWND Find(const std::string& name) const;
+
+  void Show();
+
+ private:
+  struct Binding {
+    ui::Control* model;
+    HWND handle;
+    std::vector<std::string> items;  // what the COMBOBOX holds now
+  };
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateControls();
+  void Mirror(Binding& binding);
+  void MirrorComboBox(Binding& binding, const ui::ComboBox& combo);
+  void Command(Binding& binding, WORD code);
+  void DrawSpeedButton(const DRAWITEMSTRUCT& item);
+  bool Close();
+
+  ui::Window& model_;
+  Win32Application& app_;
+  HWND handle_ = nullptr;
+  HFONT font_ = nullptr;
+  std::map<int, Binding> bindings_;  // by control id
+  bool mirroring_ = false;
+  bool closing_ = false;  // destroyed by its owner, not closed by the user
+};
+
+}  // namespace gui_win32

@@ -1,0 +1,219 @@
+#include "gui_win32/win32_application.h"
+
+#include "runtime/error_display.h"
+#include "runtime/main_thread.h"
+#include "ui/controls.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace gui_win32 {
+namespace {
+
+constexpr char kClassName[] = "PzApplicationWindow";
+// Posted by the runtime's wake-up hook: drain the main-thread queue.
+constexpr UINT kWakeUpMessage = WM_APP + 1;
+
+void RegisterClassOnce(WNDPROC procedure) {
+  WNDCLASSA windowClass{};
+  if (GetClassInfoA(GetModuleHandleA(nullptr), kClassName, &windowClass)) return;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  windowClass.lpszClassName = kClassName;
+  if (!RegisterClassA(&windowClass)) {
+    throw std::runtime_error("Cannot register the application window class");
+  }
+}
+
+}  // namespace
+
+Win32Application::Win32Application() : wakeUpPosted_(std::make_shared<std::atomic<bool>>(false)) {
+  RegisterClassOnce(&Win32Application::WindowProc);
+  // A zero-sized popup with a caption: once shown it is the task-bar button, and the
+  // dialog windows it owns get none of their own.
+  handle_ = CreateWindowExA(WS_EX_APPWINDOW, kClassName, "",
+                            WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
+                            nullptr, nullptr, GetModuleHandleA(nullptr), this);
+  if (!handle_) throw std::runtime_error("Cannot create the application window");
+
+  // Other threads post to the window; one post at a time is enough, the drain takes all.
+  runtime::SetWakeUpHook([window = handle_, posted = wakeUpPosted_] {
+    if (!posted->exchange(true)) PostMessageA(window, kWakeUpMessage, 0, 0);
+  });
+  // Errors raised in hand-overs from other threads reach the same error display.
+  runtime::SetExceptionDisplay(
+      [this](const std::string& message) { ShowError(ui::WithFullStop(message)); });
+  if (runtime::WaitForMessages(std::chrono::milliseconds(0))) {
+    wakeUpPosted_->store(true);
+    PostMessageA(handle_, kWakeUpMessage, 0, 0);
+  }
+}
+
+Win32Application::~Win32Application() {
+  runtime::SetWakeUpHook({});
+  runtime::SetExceptionDisplay({});
+  for (auto& [id, entry] : timers_) {
+    KillTimer(handle_, id);
+    entry.model->SetWatcher({});
+  }
+  timers_.clear();
+  DestroyWindow(handle_);
+}
+
+LRESULT CALLBACK Win32Application::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Win32Application*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self && self->handle_ == window) return self->Handle(message, wParam, lParam);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT Win32Application::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case kWakeUpMessage:
+      DrainQueue();
+      return 0;
+    case WM_TIMER: {
+      const auto it = timers_.find(wParam);
+      if (it != timers_.end()) {
+        ui::Timer* model = it->second.model;
+        RunHandler([model] { model->Tick(); });
+      }
+      return 0;
+    }
+    case WM_CLOSE:
+      // The task-bar button's close closes the main window.
+      if (HWND owner = Owner()) PostMessageA(owner, WM_CLOSE, 0, 0);
+      return 0;
+    default:
+      return DefWindowProcA(handle_, message, wParam, lParam);
+  }
+}
+
+void Win32Application::DrainQueue() {
+  // Cleared first: whatever is queued from now on posts a fresh wake-up.
+  wakeUpPosted_->store(false);
+  runtime::ProcessMessages();
+}
+
+void Win32Application::Dispatch(MSG& message) {
+  for (HWND dialog : dialogs_) {
+    if (IsWindow(dialog) && IsDialogMessageA(dialog, &message)) return;
+  }
+  TranslateMessage(&message);
+  DispatchMessageA(&message);
+}
+
+int Win32Application::Run() {
+  MSG message;
+  while (!Terminated()) {
+    const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+    if (got == 0) return static_cast<int>(message.wParam);
+    if (got == -1) return 1;
+    Dispatch(message);
+  }
+  return 0;
+}
+
+void Win32Application::ProcessMessages() {
+  runtime::ProcessMessages();
+  // Only what is queued now: a handler that keeps posting cannot hold this forever.
+  const DWORD start = GetTickCount();
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Left for the outermost loop.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    Dispatch(message);
+    if (GetTickCount() - start > 100) break;
+  }
+}
+
+void Win32Application::WaitForMessage(std::chrono::milliseconds limit) {
+  if (limit.count() <= 0 || runtime::WaitForMessages(std::chrono::milliseconds(0))) return;
+  const DWORD timeout = static_cast<DWORD>(std::min<std::int64_t>(limit.count(), INFINITE - 1));
+  // A queued hand-over posts to our window, so waiting for messages covers it too.
+  MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+HWND Win32Application::Owner() const {
+  for (auto it = dialogs_.rbegin(); it != dialogs_.rend(); ++it) {
+    if (IsWindow(*it)) return *it;
+  }
+  return nullptr;
+}
+
+void Win32Application::ShowMessage(const std::string& text) {
+  // The message box runs its own loop; it dispatches our WM_TIMER and wake-up posts.
+  MessageBoxA(Owner(), text.c_str(), Title().c_str(), MB_OK | MB_SETFOREGROUND);
+}
+
+void Win32Application::ShowError(const std::string& text) {
+  MessageBoxA(Owner(), text.c_str(), Title().c_str(), MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
+}
+
+void Win32Application::AddTimer(ui::Timer& timer) {
+  for (const auto& [id, entry] : timers_) {
+    if (entry.model == &timer) return;
+  }
+  const UINT_PTR id = nextTimerId_++;
+  timers_.emplace(id, TimerEntry{&timer, false});
+  timer.SetWatcher([this, id](ui::Control&) { SyncTimer(id); });
+  SyncTimer(id);
+}
+
+void Win32Application::RemoveTimer(ui::Timer& timer) {
+  for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+    if (it->second.model != &timer) continue;
+    KillTimer(handle_, it->first);
+    timer.SetWatcher({});
+    timers_.erase(it);
+    return;
+  }
+}
+
+bool Win32Application::TimerRunning(const ui::Timer& timer) const {
+  for (const auto& [id, entry] : timers_) {
+    if (entry.model == &timer) return entry.running;
+  }
+  return false;
+}
+
+void Win32Application::SyncTimer(UINT_PTR id) {
+  auto& entry = timers_.at(id);
+  // Like the toolkit's timer, one without an interval never ticks.
+  if (entry.model->Enabled() && entry.model->Interval() > 0) {
+    // SetTimer on a running id restarts it with the new interval.
+    entry.running = SetTimer(handle_, id, static_cast<UINT>(entry.model->Interval()), nullptr) != 0;
+  } else {
+    KillTimer(handle_, id);
+    entry.running = false;
+  }
+}
+
+void Win32Application::Terminate() {
+  ui::Application::Terminate();
+  PostQuitMessage(0);
+}
+
+void Win32Application::TitleChanged() {
+  SetWindowTextA(handle_, Title().c_str());
+}
+
+void Win32Application::AddDialog(HWND dialog) {
+  if (std::find(dialogs_.begin(), dialogs_.end(), dialog) == dialogs_.end()) {
+    dialogs_.push_back(dialog);
+  }
+}
+
+void Win32Application::RemoveDialog(HWND dialog) {
+  std::erase(dialogs_, dialog);
+}
+
+}  // namespace gui_win32

@@ -1,0 +1,238 @@
+#include "gui_win32/win32_window.h"
+
+#include "common/control_order.h"
+#include "gui_win32/win32_application.h"
+#include "windows/control_styles.h"
+#include "windows/window_text.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace gui_win32 {
+namespace {
+
+constexpr char kClassName[] = "PzDialogWindow";
+// A fixed dialog frame: caption and system menu, no sizing border, no minimise or
+// maximise box.
+constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+constexpr int kFirstControlId = 100;
+
+void RegisterClassOnce(WNDPROC procedure) {
+  WNDCLASSA windowClass{};
+  if (GetClassInfoA(GetModuleHandleA(nullptr), kClassName, &windowClass)) return;
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  windowClass.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = kClassName;
+  if (!RegisterClassA(&windowClass)) {
+    throw std::runtime_error("Cannot register the dialog window class");
+  }
+}
+
+bool HasStyle(HWND window, DWORD style) {
+  return (static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE)) & style) == style;
+}
+
+}  // namespace
+
+Win32Window::Win32Window(ui::Window& model, Win32Application& app) : model_(model), app_(app) {
+  RegisterClassOnce(&Win32Window::WindowProc);
+  const ui::Bounds& client = model_.GetBounds();
+  RECT frame{0, 0, client.width, client.height};
+  AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+  handle_ = CreateWindowExA(kExStyle, kClassName, model_.Caption().c_str(), kStyle, client.left,
+                            client.top, frame.right - frame.left, frame.bottom - frame.top,
+                            app_.Handle(), nullptr, GetModuleHandleA(nullptr), this);
+  if (!handle_) throw std::runtime_error("Cannot create the window '" + model_.Name() + "'");
+  font_ = CreateFontA(model_.FontHeight(), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_DONTCARE, model_.FontName().c_str());
+  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  try {
+    CreateControls();
+  } catch (...) {
+    for (auto& [id, binding] : bindings_) binding.model->SetWatcher({});
+    DestroyWindow(handle_);
+    DeleteObject(font_);
+    throw;
+  }
+  model_.SetWatcher([this](ui::Control&) { SetText(handle_, model_.Caption()); });
+  app_.AddDialog(handle_);
+}
+
+Win32Window::~Win32Window() {
+  model_.SetWatcher({});
+  for (auto& [id, binding] : bindings_) binding.model->SetWatcher({});
+  app_.RemoveDialog(handle_);
+  if (IsWindow(handle_)) {
+    closing_ = true;
+    DestroyWindow(handle_);
+  }
+  DeleteObject(font_);
+}
+
+void Win32Window::CreateControls() {
+  int id = kFirstControlId;
+  for (ui::Control* control : ZOrder(model_)) {
+    const ControlStyle style = StyleOf(*control);
+    const ui::Bounds bounds = BoundsInRoot(*control);
+    const int height = control->Kind() == ui::ControlKind::ComboBox
+                           ? bounds.height + kDropDownHeight
+                           : bounds.height;
+    HWND child = CreateWindowExA(style.exStyle, style.className, "", style.style, bounds.left,
+                                 bounds.top, bounds.width, height, handle_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 GetModuleHandleA(nullptr), nullptr);
+    if (!child) throw std::runtime_error("Cannot create the control '" + control->Name() + "'");
+    // Each new control goes under those made before it: the z-order is ZOrder's.
+    SetWindowPos(child, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    Binding& binding = bindings_[id] = Binding{control, child, {}};
+    Mirror(binding);
+    control->SetWatcher([this, id](ui::Control&) { Mirror(bindings_.at(id)); });
+    ++id;
+  }
+}
+
+HWND Win32Window::Find(const std::string& name) const {
+  if (name == model_.Name()) return handle_;
+  for (const auto& [id, binding] : bindings_) {
+    if (binding.model->Name() == name) return binding.handle;
+  }
+  return nullptr;
+}
+
+void Win32Window::Show() {
+  // The application window carries the task-bar button; it has no size of its own.
+  ShowWindow(app_.Handle(), SW_SHOWNOACTIVATE);
+  ShowWindow(handle_, SW_SHOW);
+  UpdateWindow(handle_);
+  if (HWND first = GetNextDlgTabItem(handle_, nullptr, FALSE)) SetFocus(first);
+}
+
+void Win32Window::Mirror(Binding& binding) {
+  mirroring_ = true;
+  const ui::Control& model = *binding.model;
+  if (model.Kind() == ui::ControlKind::ComboBox) {
+    MirrorComboBox(binding, static_cast<const ui::ComboBox&>(model));
+  } else if (SetText(binding.handle, model.Caption()) &&
+             model.Kind() == ui::ControlKind::SpeedButton) {
+    InvalidateRect(binding.handle, nullptr, TRUE);
+  }
+  if (HasStyle(binding.handle, WS_VISIBLE) != model.Visible()) {
+    ShowWindow(binding.handle, model.Visible() ? SW_SHOWNA : SW_HIDE);
+  }
+  if (!IsWindowEnabled(binding.handle) != !model.Enabled()) {
+    EnableWindow(binding.handle, model.Enabled());
+  }
+  mirroring_ = false;
+}
+
+void Win32Window::MirrorComboBox(Binding& binding, const ui::ComboBox& combo) {
+  const auto& items = combo.Items();
+  const bool appended = items.size() >= binding.items.size() &&
+                        std::equal(binding.items.begin(), binding.items.end(), items.begin());
+  if (!appended) {
+    SendMessageA(binding.handle, CB_RESETCONTENT, 0, 0);
+    binding.items.clear();
+  }
+  for (std::size_t i = binding.items.size(); i < items.size(); ++i) {
+    SendMessageA(binding.handle, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i].c_str()));
+  }
+  binding.items = items;
+  if (SendMessageA(binding.handle, CB_GETCURSEL, 0, 0) != combo.ItemIndex()) {
+    SendMessageA(binding.handle, CB_SETCURSEL, static_cast<WPARAM>(combo.ItemIndex()), 0);
+  }
+  if (combo.Editable()) SetText(binding.handle, combo.Text());
+}
+
+void Win32Window::Command(Binding& binding, WORD code) {
+  ui::Control& model = *binding.model;
+  switch (model.Kind()) {
+    case ui::ControlKind::ComboBox: {
+      auto& combo = static_cast<ui::ComboBox&>(model);
+      if (code == CBN_SELCHANGE) {
+        combo.SetItemIndex(static_cast<int>(SendMessageA(binding.handle, CB_GETCURSEL, 0, 0)));
+      } else if (code == CBN_EDITCHANGE) {
+        combo.SetText(GetText(binding.handle));
+      }
+      return;
+    }
+    case ui::ControlKind::Button:
+    case ui::ControlKind::SpeedButton:
+      if (code == BN_CLICKED || (model.Kind() == ui::ControlKind::SpeedButton &&
+                                 (code == STN_CLICKED || code == STN_DBLCLK))) {
+        auto& button = static_cast<ui::Button&>(model);
+        app_.RunHandler([&button] { button.Click(); });
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void Win32Window::DrawSpeedButton(const DRAWITEMSTRUCT& item) {
+  RECT face = item.rcItem;
+  UINT state = DFCS_BUTTONPUSH;
+  if (item.itemState & ODS_DISABLED) state |= DFCS_INACTIVE;
+  DrawFrameControl(item.hDC, &face, DFC_BUTTON, state);
+  const std::string caption = GetText(item.hwndItem);
+  const HGDIOBJ oldFont = SelectObject(item.hDC, font_);
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC,
+               GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  DrawTextA(item.hDC, caption.c_str(), -1, &face,
+            DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(item.hDC, oldFont);
+}
+
+bool Win32Window::Close() {
+  bool close = true;
+  if (model_.OnCloseQuery) app_.RunHandler([&] { close = model_.OnCloseQuery(); });
+  if (close) DestroyWindow(handle_);
+  return close;
+}
+
+LRESULT CALLBACK Win32Window::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self && self->handle_ == window) return self->Handle(message, wParam, lParam);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND: {
+      const auto it = bindings_.find(LOWORD(wParam));
+      if (it != bindings_.end() && lParam && !mirroring_) Command(it->second, HIWORD(wParam));
+      return 0;
+    }
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.CtlType == ODT_STATIC) {
+        DrawSpeedButton(item);
+        return TRUE;
+      }
+      break;
+    }
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_DESTROY:
+      app_.RemoveDialog(handle_);
+      // Closed by the user: the program ends.
+      if (!closing_) app_.Terminate();
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(handle_, message, wParam, lParam);
+}
+
+}  // namespace gui_win32

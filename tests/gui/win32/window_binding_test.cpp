@@ -1,0 +1,170 @@
+// Models and controls kept in step both ways; clicks and close requests.
+#include "win32_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace gui_win32::testing {
+namespace {
+
+class WindowBinding : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    window.reset();
+    DiscardQuit();
+  }
+  RecordingApplication app;
+  TestForm form;
+  std::unique_ptr<Win32Window> window = std::make_unique<Win32Window>(form.window, app);
+  HWND Find(const std::string& name) const { return window->Find(name); }
+  int Count(const char* name) const {
+    return static_cast<int>(SendMessageA(Find(name), CB_GETCOUNT, 0, 0));
+  }
+  int Selected(const char* name) const {
+    return static_cast<int>(SendMessageA(Find(name), CB_GETCURSEL, 0, 0));
+  }
+  std::string Item(const char* name, int index) const {
+    char text[256] = {};
+    SendMessageA(Find(name), CB_GETLBTEXT, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(text));
+    return text;
+  }
+};
+
+TEST_F(WindowBinding, CaptionVisibilityAndEnablingFollowTheModel) {
+  form.first.SetCaption("Changed:");
+  EXPECT_EQ(TextOf(Find("first")), "Changed:");
+  form.window.SetCaption("New caption");
+  EXPECT_EQ(TextOf(window->Handle()), "New caption");
+
+  EXPECT_TRUE(StyleOf(Find("overlay")) & WS_VISIBLE);
+  form.overlay.SetVisible(false);
+  EXPECT_FALSE(StyleOf(Find("overlay")) & WS_VISIBLE);
+  form.overlay.SetVisible(true);
+  EXPECT_TRUE(StyleOf(Find("overlay")) & WS_VISIBLE);
+
+  form.push.SetEnabled(false);
+  EXPECT_FALSE(IsWindowEnabled(Find("push")));
+  form.push.SetEnabled(true);
+  EXPECT_TRUE(IsWindowEnabled(Find("push")));
+}
+
+TEST_F(WindowBinding, ListItemsSelectionAndTextFollowTheModel) {
+  for (const char* item : {"1", "2", "3"}) form.fixedList.Add(item);
+  EXPECT_EQ(Count("fixedList"), 3);
+  EXPECT_EQ(Item("fixedList", 2), "3");
+  EXPECT_EQ(Selected("fixedList"), CB_ERR);
+  form.fixedList.SetItemIndex(1);
+  EXPECT_EQ(Selected("fixedList"), 1);
+  EXPECT_EQ(TextOf(Find("fixedList")), "2");
+
+  // A new list, not an appended one, replaces the items.
+  form.fixedList.Clear();
+  EXPECT_EQ(Count("fixedList"), 0);
+  EXPECT_EQ(Selected("fixedList"), CB_ERR);
+  form.fixedList.Add("x");
+  EXPECT_EQ(Count("fixedList"), 1);
+  EXPECT_EQ(Item("fixedList", 0), "x");
+
+  form.edit.Add("COM3");
+  form.edit.SetItemIndex(0);
+  EXPECT_EQ(TextOf(Find("edit")), "COM3");
+  form.edit.SetText("COM9");
+  EXPECT_EQ(TextOf(Find("edit")), "COM9");
+  EXPECT_EQ(Selected("edit"), CB_ERR);
+}
+
+TEST_F(WindowBinding, UserSelectionInAFixedListReachesTheModel) {
+  for (const char* item : {"19200", "38400", "57600"}) form.fixedList.Add(item);
+  form.fixedList.SetItemIndex(0);
+  // The arrow key selects the next item the way a user does; the list reports
+  // CBN_SELCHANGE to the window.
+  SendMessageA(Find("fixedList"), WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(form.fixedList.ItemIndex(), 1);
+  EXPECT_EQ(form.fixedList.Text(), "38400");
+  SendMessageA(Find("fixedList"), WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(form.fixedList.Text(), "57600");
+}
+
+TEST_F(WindowBinding, TypingInAnEditableListReachesTheModel) {
+  form.edit.Add("COM1");
+  form.edit.SetItemIndex(0);
+  const HWND field = FindWindowExA(Find("edit"), nullptr, "Edit", nullptr);
+  ASSERT_NE(field, nullptr);
+  SendMessageA(field, WM_KEYDOWN, VK_END, 0);
+  SendMessageA(field, WM_CHAR, '5', 0);
+  EXPECT_EQ(form.edit.Text(), "COM15");
+  // Typed text that is no item clears the selection.
+  EXPECT_EQ(form.edit.ItemIndex(), -1);
+}
+
+TEST_F(WindowBinding, ButtonClickRunsTheHandlerAndAnErrorGoesToTheErrorDisplay) {
+  int clicks = 0;
+  form.push.OnClick = [&] {
+    ++clicks;
+    if (clicks == 2) throw std::runtime_error("Unable to open com port");
+  };
+  SendMessageA(Find("push"), BM_CLICK, 0, 0);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_TRUE(app.errors.empty());
+  SendMessageA(Find("push"), BM_CLICK, 0, 0);
+  EXPECT_EQ(clicks, 2);
+  ASSERT_EQ(app.errors.size(), 1u);
+  EXPECT_EQ(app.errors[0], "Unable to open com port.");
+  // A disabled button does not click.
+  form.push.SetEnabled(false);
+  SendMessageA(Find("push"), BM_CLICK, 0, 0);
+  EXPECT_EQ(clicks, 2);
+}
+
+TEST_F(WindowBinding, SpeedButtonClicksWithoutTakingTheFocus) {
+  window->Show();
+  SetForegroundWindow(window->Handle());
+  const HWND list = Find("fixedList");
+  SetFocus(list);
+  ASSERT_TRUE(PumpUntil(app, [&] { return GetFocus() == list; }));
+  int clicks = 0;
+  form.speed.OnClick = [&] { ++clicks; };
+  const HWND speed = Find("speed");
+  PostMessageA(speed, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  PostMessageA(speed, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  ASSERT_TRUE(PumpUntil(app, [&] { return clicks == 1; }));
+  EXPECT_EQ(GetFocus(), list);
+}
+
+TEST_F(WindowBinding, CloseAsksTheModelFirst) {
+  window->Show();
+  bool allow = false;
+  int asked = 0;
+  form.window.OnCloseQuery = [&] {
+    ++asked;
+    return allow;
+  };
+  SendMessageA(window->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(IsWindow(window->Handle()));
+  EXPECT_FALSE(app.Terminated());
+
+  allow = true;
+  SendMessageA(window->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(asked, 2);
+  EXPECT_FALSE(IsWindow(window->Handle()));
+  // The user closed the main window: the program ends.
+  EXPECT_TRUE(app.Terminated());
+  EXPECT_EQ(app.Run(), 0);
+}
+
+TEST_F(WindowBinding, DestroyingTheWindowObjectDoesNotEndTheProgram) {
+  const HWND handle = window->Handle();
+  window.reset();
+  EXPECT_FALSE(IsWindow(handle));
+  EXPECT_FALSE(app.Terminated());
+  // The models no longer reach a window.
+  form.first.SetCaption("still fine");
+  form.edit.Add("item");
+}
+
+}  // namespace
+}  // namespace gui_win32::testing

@@ -1,0 +1,160 @@
+// The window and its controls as the system sees them: classes, styles, geometry, font,
+// z-order and keyboard order.
+#include "win32_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace gui_win32::testing {
+namespace {
+
+class WindowLayout : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    window.reset();
+    DiscardQuit();
+  }
+  RecordingApplication app;
+  TestForm form;
+  std::unique_ptr<Win32Window> window = std::make_unique<Win32Window>(form.window, app);
+  HWND Find(const std::string& name) const { return window->Find(name); }
+  // An editable list has the focus in its edit field.
+  bool FocusIn(const char* name) const {
+    const HWND focus = GetFocus();
+    return focus && (focus == Find(name) || GetParent(focus) == Find(name));
+  }
+};
+
+TEST_F(WindowLayout, FrameIsAFixedDialogAtTheModelsPositionAndClientSize) {
+  const HWND frame = window->Handle();
+  EXPECT_EQ(TextOf(frame), "Test caption");
+  const DWORD style = StyleOf(frame);
+  EXPECT_TRUE(style & WS_CAPTION);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_FALSE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_TRUE(GetWindowLongPtrA(frame, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
+
+  RECT client{};
+  ASSERT_TRUE(GetClientRect(frame, &client));
+  EXPECT_EQ(client.right - client.left, 241);
+  EXPECT_EQ(client.bottom - client.top, 436);
+  RECT outer{};
+  ASSERT_TRUE(GetWindowRect(frame, &outer));
+  EXPECT_EQ(outer.left, 192);
+  EXPECT_EQ(outer.top, 109);
+  // Owned by the application window: the task-bar button is the application's.
+  EXPECT_EQ(GetWindow(frame, GW_OWNER), app.Handle());
+}
+
+TEST_F(WindowLayout, EachKindOfControlIsItsStandardWindowClass) {
+  struct Expected {
+    const char* name;
+    const char* className;
+    DWORD typeMask;
+    DWORD type;
+    bool tabStop;
+  };
+  const Expected table[] = {
+      {"first", "Static", SS_TYPEMASK, SS_LEFT, false},
+      {"edit", "ComboBox", 3, CBS_DROPDOWN, true},
+      {"fixedList", "ComboBox", 3, CBS_DROPDOWNLIST, true},
+      {"innerList", "ComboBox", 3, CBS_DROPDOWNLIST, true},
+      {"push", "Button", BS_TYPEMASK, BS_PUSHBUTTON, true},
+      {"group", "Button", BS_TYPEMASK, BS_GROUPBOX, false},
+      {"overlay", "Static", SS_TYPEMASK, SS_CENTER, false},
+      {"speed", "Static", SS_TYPEMASK, SS_OWNERDRAW, false},
+  };
+  for (const auto& expected : table) {
+    SCOPED_TRACE(expected.name);
+    const HWND control = Find(expected.name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(GetParent(control), window->Handle());
+    EXPECT_EQ(_stricmp(ClassOf(control).c_str(), expected.className), 0) << ClassOf(control);
+    EXPECT_EQ(StyleOf(control) & expected.typeMask, expected.type);
+    EXPECT_EQ((StyleOf(control) & WS_TABSTOP) != 0, expected.tabStop);
+  }
+  EXPECT_EQ(TextOf(Find("push")), "Push");
+  EXPECT_EQ(TextOf(Find("group")), " Group ");
+  EXPECT_EQ(TextOf(Find("overlay")), "Please wait...");
+  EXPECT_EQ(TextOf(Find("speed")), "?");
+  EXPECT_EQ(Find("nothing"), nullptr);
+}
+
+TEST_F(WindowLayout, ControlsInsideAGroupSitAtTheGroupsOffset) {
+  auto clientRect = [&](const char* name) {
+    RECT rect{};
+    GetWindowRect(Find(name), &rect);
+    MapWindowPoints(nullptr, window->Handle(), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+  };
+  const RECT inner = clientRect("inner");
+  EXPECT_EQ(inner.left, 8 + 16);
+  EXPECT_EQ(inner.top, 88 + 27);
+  EXPECT_EQ(inner.right - inner.left, 60);
+  const RECT push = clientRect("push");
+  EXPECT_EQ(push.left, 8);
+  EXPECT_EQ(push.top, 56);
+  EXPECT_EQ(push.right - push.left, 105);
+  EXPECT_EQ(push.bottom - push.top, 25);
+  const RECT list = clientRect("innerList");
+  EXPECT_EQ(list.left, 8 + 120);
+  EXPECT_EQ(list.top, 88 + 24);
+  EXPECT_EQ(list.right - list.left, 81);
+}
+
+TEST_F(WindowLayout, EveryControlUsesTheModelsFont) {
+  for (const char* name : {"first", "edit", "push", "group", "speed"}) {
+    SCOPED_TRACE(name);
+    const auto font = reinterpret_cast<HFONT>(SendMessageA(Find(name), WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    LOGFONTA description{};
+    ASSERT_EQ(GetObjectA(font, sizeof description, &description), int{sizeof description});
+    EXPECT_STREQ(description.lfFaceName, "MS Sans Serif");
+    EXPECT_EQ(description.lfHeight, -11);
+  }
+}
+
+TEST_F(WindowLayout, ZOrderPutsPanelsOnTopGroupsUnderTheirContentsAndLabelsAtTheBottom) {
+  std::vector<std::string> order;
+  for (HWND child = GetWindow(window->Handle(), GW_CHILD); child;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    for (const char* name : {"first", "edit", "fixedList", "push", "group", "inner", "innerList",
+                             "innerFirst", "overlay", "covered", "speed"}) {
+      if (Find(name) == child) order.push_back(name);
+    }
+  }
+  const std::vector<std::string> expected{"overlay", "edit",    "innerFirst", "innerList",
+                                          "inner",   "group",   "push",       "fixedList",
+                                          "first",   "covered", "speed"};
+  EXPECT_EQ(order, expected);
+  // A label wholly under a group box is hidden by it: siblings clip each other.
+  EXPECT_TRUE(StyleOf(Find("covered")) & WS_CLIPSIBLINGS);
+}
+
+TEST_F(WindowLayout, KeyboardOrderFollowsTheModelsTabOrderThroughContainers) {
+  const HWND frame = window->Handle();
+  std::vector<HWND> expected{Find("edit"), Find("innerFirst"), Find("innerList"), Find("push"),
+                             Find("fixedList")};
+  HWND current = GetNextDlgTabItem(frame, nullptr, FALSE);
+  for (std::size_t i = 0; i < expected.size() * 2; ++i) {
+    EXPECT_EQ(current, expected[i % expected.size()]) << "step " << i;
+    current = GetNextDlgTabItem(frame, current, FALSE);
+  }
+}
+
+TEST_F(WindowLayout, TabKeyMovesTheFocusThroughTheMessageLoop) {
+  window->Show();
+  SetForegroundWindow(window->Handle());
+  ASSERT_TRUE(PumpUntil(app, [&] { return FocusIn("edit"); }));
+  // The key goes to the focused control; IsDialogMessage in the loop turns it into a move.
+  PostMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+  EXPECT_TRUE(PumpUntil(app, [&] { return FocusIn("innerFirst"); }));
+  PostMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+  EXPECT_TRUE(PumpUntil(app, [&] { return FocusIn("innerList"); }));
+}
+
+}  // namespace
+}  // namespace gui_win32::testing
