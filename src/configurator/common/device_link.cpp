@@ -25,7 +25,8 @@ void TFormPZRQ480::SendByte(std::uint8_t b) {
 void TFormPZRQ480::PortRxChar(comport::TObject* /*Sender*/, std::int32_t Count) {
   for (std::int32_t i = 0; i < Count && ComPort; ++i) {
     std::uint8_t b = 0xFF;
-    ComPort->Read(&b, 1);
+    // A read the driver refused delivers nothing; its placeholder is no received byte.
+    if (ComPort->Read(&b, 1) < 1) continue;
     if (OnTrace) OnTrace(false, b);
     // Bytes past the end of the buffer are dropped; the frame keeps its first ones.
     if (RxPos >= 0 && RxPos < static_cast<std::int32_t>(kRxBufSize)) {

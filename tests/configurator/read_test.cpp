@@ -1,0 +1,180 @@
+#include "form_test_support.h"
+
+#include "winapi/winapi.h"
+
+namespace configurator::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+device::DeviceState StateWith(std::array<std::uint8_t, 5> settings) {
+  device::DeviceState state;
+  state.settings = settings;
+  return state;
+}
+
+class Read : public FormTest {
+ protected:
+  void SetUp() override { Create(); }
+  device::VirtualLineDevice dev{"COM3", StateWith({3, 3, 65, 4, 1})};
+};
+
+TEST_F(Read, SendsTheVersionQueryAndFiveSettingReadsAndShowsTheAnswers) {
+  Click(form->btnRead);
+  EXPECT_EQ(ReceivedFrames(dev), (std::vector<Bytes>{{0xF0, 0xF0},
+                                                     {0xF2, 1, 0xFF, 0xF2 ^ 1 ^ 0xFF},
+                                                     {0xF2, 2, 0xFF, 0xF2 ^ 2 ^ 0xFF},
+                                                     {0xF2, 3, 0xFF, 0xF2 ^ 3 ^ 0xFF},
+                                                     {0xF2, 4, 0xFF, 0xF2 ^ 4 ^ 0xFF},
+                                                     {0xF2, 5, 0xFF, 0xF2 ^ 5 ^ 0xFF}}));
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+  // The port is closed again and the window usable.
+  EXPECT_FALSE(dev.Line()->IsOpen());
+  EXPECT_FALSE(form->pWait.Visible());
+  EXPECT_TRUE(form->btnRead.Enabled());
+  EXPECT_TRUE(form->btnWrite.Enabled());
+  EXPECT_TRUE(app.Errors().empty());
+}
+
+TEST_F(Read, ReplyValuesMapToListItemsOrToNoSelection) {
+  struct Case {
+    std::array<std::uint8_t, 5> stored;
+    std::vector<std::string> shown;
+  };
+  const Case cases[] = {
+      {{31, 0, 192, 126, 0}, {"31", "19200", "192", "126", "General (Lenz, Roco)"}},
+      {{0, 5, 193, 0, 2}, {"", "", "", "", ""}},
+      {{32, 4, 1, 127, 255}, {"", "115200", "1", "", ""}},
+  };
+  for (const Case& c : cases) {
+    dev.SetState(StateWith(c.stored));
+    Click(form->btnRead);
+    EXPECT_EQ(DeviceLists(), c.shown);
+  }
+}
+
+TEST_F(Read, VersionCaptionShowsBothNibblesAndTheSoftwareNumber) {
+  device::DeviceState state = dev.State();
+  state.hardwareVersion = 0x2F;
+  state.softwareVersion = 201;
+  dev.SetState(state);
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 2.15,  SW ver.: 201");
+}
+
+TEST_F(Read, ABadChecksumLeavesEveryValueUnshown) {
+  dev.SetFault({device::Fault::BadChecksum});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::BadChecksum);
+  EXPECT_EQ(ReceivedFrames(dev).size(), 6u);
+}
+
+// Without the fresh-reply rule, a silent device shows version 0.0, "19200" and "General".
+TEST_F(Read, ASilentDeviceOnTheFirstReadShowsNothing) {
+  dev.SetFault({device::Fault::Silent});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::NoReply);
+  for (const ReplyResult& result : form->LastRead.settings) {
+    EXPECT_EQ(result.status, ReplyStatus::NoReply);
+  }
+}
+
+// Without it, the last frame of the good read is used again for every request.
+TEST_F(Read, ADeviceThatFallsSilentDoesNotRepeatTheLastReply) {
+  Click(form->btnRead);
+  ASSERT_EQ(form->cbCommStat.Text(), "Tran ZF5");
+  dev.SetFault({device::Fault::Silent});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+}
+
+TEST_F(Read, AReplySplitInBurstsCloseTogetherIsOneFrame) {
+  dev.SetFault({device::Fault::SplitReply, 20ms});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+}
+
+TEST_F(Read, AnOverlongReplyIsCutToTheBufferAndStillUsed) {
+  dev.SetFault({device::Fault::LongReply, 100ms, 16});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(form->RxCount, 11);
+  EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+}
+
+TEST_F(Read, WithNoPortSelectedOnlyTheListsAreCleared) {
+  form->cbPort.SetItemIndex(-1);
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(dev.Line()->OpenCount(), 1);  // the start-up probe only
+  EXPECT_TRUE(app.Errors().empty());
+  EXPECT_TRUE(app.Messages().empty());
+}
+
+TEST_F(Read, TheSearchRateDecidesWhetherTheDeviceHears) {
+  form->cbSearchBaud.SetItemIndex(1);
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(form->ComPort->BaudRate(), comport::br38400);
+  form->cbSearchBaud.SetItemIndex(0);
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+}
+
+// An error leaving the receive handler goes back to the port's event thread, which ends:
+// no message, no further deliveries, and the read runs on to its end without replies.
+TEST_F(Read, AnErrorInTheReceiveHandlerEndsDeliveriesSilently) {
+  int received = 0;
+  form->OnTrace = [&](bool sent, std::uint8_t) {
+    if (sent) return;
+    ++received;
+    throw comport::EComPortExt("COM3", 3, ERROR_GEN_FAILURE);
+  };
+  Click(form->btnRead);
+  EXPECT_EQ(received, 1);
+  EXPECT_TRUE(app.Errors().empty());
+  EXPECT_TRUE(app.Messages().empty());
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(ReceivedFrames(dev).size(), 6u);
+  EXPECT_FALSE(dev.Line()->IsOpen());
+  EXPECT_TRUE(form->btnRead.Enabled());
+
+  // Opening again brings deliveries back.
+  form->OnTrace = nullptr;
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+}
+
+// A read the driver refuses returns no byte; its 0xFF placeholder must not become data
+// (four of them would even pass the checksum and show version 15.15).
+TEST_F(Read, RefusedReadsStoreNoBytes) {
+  dev.Line()->FailCall(winapi::DriverCall::ReadFile, ERROR_GEN_FAILURE);
+  Click(form->btnRead);
+  EXPECT_TRUE(app.Errors().empty());
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::NoReply);
+  EXPECT_FALSE(dev.Line()->IsOpen());
+}
+
+TEST_F(Read, APortThatCannotBeOpenedIsReportedWithAFullStop) {
+  SelectPort("COM5");
+  Click(form->btnRead);
+  EXPECT_EQ(app.Errors(),
+            std::vector<std::string>{"COM Port Error: Unable to open com port on COM5."});
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_TRUE(form->btnRead.Enabled());
+  EXPECT_FALSE(form->pWait.Visible());
+}
+
+}  // namespace
+}  // namespace configurator::testing

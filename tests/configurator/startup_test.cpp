@@ -1,0 +1,147 @@
+#include "form_test_support.h"
+
+#include "comport/port.h"
+
+namespace configurator::testing {
+namespace {
+
+class Startup : public FormTest {};
+
+TEST_F(Startup, ListsExactlyTheOpenablePortsInOrderAndSelectsTheFirst) {
+  auto com7 = winapi::VirtualLine::Create("COM7");
+  auto com3 = winapi::VirtualLine::Create("COM3");
+  Create();
+  EXPECT_EQ(form->cbPort.Items(), (std::vector<std::string>{"COM3", "COM7"}));
+  EXPECT_EQ(form->cbPort.ItemIndex(), 0);
+  EXPECT_EQ(form->cbPort.Text(), "COM3");
+  // Every probe closed what it opened.
+  EXPECT_FALSE(com3->IsOpen());
+  EXPECT_FALSE(com7->IsOpen());
+  EXPECT_FALSE(form->ComPort->Connected());
+  EXPECT_TRUE(app.Errors().empty());
+}
+
+TEST_F(Startup, APortHeldByAnotherOpenerIsNotListed) {
+  auto com3 = winapi::VirtualLine::Create("COM3");
+  auto com7 = winapi::VirtualLine::Create("COM7");
+  comport::TComPort holder(nullptr);
+  holder.SetPort("COM7");
+  holder.Open();
+  Create();
+  EXPECT_EQ(form->cbPort.Items(), std::vector<std::string>{"COM3"});
+  EXPECT_TRUE(holder.Connected());
+  EXPECT_TRUE(app.Errors().empty());
+}
+
+TEST_F(Startup, PortsAfterCom20AreNeverProbed) {
+  auto com21 = winapi::VirtualLine::Create("COM21");
+  Create();
+  EXPECT_EQ(com21->OpenCount(), 0);
+  EXPECT_TRUE(form->cbPort.Items().empty());
+  EXPECT_EQ(form->cbPort.ItemIndex(), -1);
+}
+
+TEST_F(Startup, ListsArePreselectedAndTheTitleIsSet) {
+  Create();
+  EXPECT_EQ(app.Title(), "PZ-RQ480 PC interface configurator");
+  EXPECT_EQ(DeviceLists(),
+            (std::vector<std::string>{"31", "19200", "65", "1", "General (Lenz, Roco)"}));
+  EXPECT_EQ(form->cbXPAddr.Items().size(), 31u);
+  EXPECT_EQ(form->cbS88Addr.Items().size(), 192u);
+  EXPECT_EQ(form->cbS88Num.Items().size(), 126u);
+  EXPECT_EQ(form->cbS88Num.Items().back(), "126");
+  EXPECT_EQ(form->cbBaudRate.Items(),
+            (std::vector<std::string>{"19200", "38400", "57600", "115200"}));
+  EXPECT_EQ(form->cbSearchBaud.Items(), form->cbBaudRate.Items());
+  EXPECT_EQ(form->cbSearchBaud.Text(), "19200");
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_FALSE(form->pWait.Visible());
+  EXPECT_TRUE(form->Timer1.Enabled());
+  EXPECT_EQ(form->Timer1.Interval(), 10);
+}
+
+TEST_F(Startup, TheInformationBoxNamesTheProgramAndItsOwnership) {
+  Create();
+  Click(form->SpeedButton1);
+  ASSERT_EQ(app.Messages().size(), 1u);
+  const std::string& text = app.Messages()[0];
+  const std::string head = "PZ-RQ480, PC interface configurator\r\n\r\n";
+  ASSERT_EQ(text.substr(0, head.size()), head);
+  const std::string ownership = text.substr(head.size());
+  EXPECT_FALSE(ownership.empty());
+  EXPECT_EQ(ownership.find('\n'), std::string::npos);
+  EXPECT_EQ(ownership.find('\r'), std::string::npos);
+}
+
+// The window as the back ends build it.
+TEST_F(Startup, ControlsHaveTheirKindsParentsBoundsAndTabOrder) {
+  Create();
+  ui::Window& window = form->Window();
+  EXPECT_EQ(window.Name(), "FormPZRQ480");
+  EXPECT_EQ(window.Caption(), "PZ-RQ480 (XpressNet, S88 - PC interface)");
+  EXPECT_EQ(window.GetBounds(), (ui::Bounds{192, 109, 241, 436}));
+  EXPECT_EQ(window.FontName(), "MS Sans Serif");
+  EXPECT_EQ(window.FontHeight(), -11);
+
+  using K = ui::ControlKind;
+  struct Row {
+    const char* name;
+    K kind;
+    const char* parent;
+    ui::Bounds bounds;
+    int tabOrder;
+  };
+  const Row rows[] = {
+      {"cbPort", K::ComboBox, "FormPZRQ480", {8, 24, 145, 21}, 0},
+      {"cbSearchBaud", K::ComboBox, "FormPZRQ480", {160, 24, 73, 21}, 8},
+      {"btnRead", K::Button, "FormPZRQ480", {8, 56, 105, 25}, 2},
+      {"GroupBox3", K::GroupBox, "FormPZRQ480", {8, 88, 225, 49}, 6},
+      {"lVer", K::Label, "GroupBox3", {64, 24, 0, 0}, -1},
+      {"GroupBox1", K::GroupBox, "FormPZRQ480", {8, 144, 225, 81}, 1},
+      {"cbXPAddr", K::ComboBox, "GroupBox1", {120, 24, 81, 21}, 0},
+      {"cbBaudRate", K::ComboBox, "GroupBox1", {120, 48, 81, 21}, 1},
+      {"pWait", K::Panel, "FormPZRQ480", {24, 168, 185, 41}, 7},
+      {"GroupBox2", K::GroupBox, "FormPZRQ480", {8, 232, 225, 89}, 3},
+      {"cbS88Addr", K::ComboBox, "GroupBox2", {120, 24, 81, 21}, 0},
+      {"Label5", K::Label, "FormPZRQ480", {24, 283, 0, 0}, -1},
+      {"cbS88Num", K::ComboBox, "FormPZRQ480", {128, 280, 81, 21}, 5},
+      {"GroupBox4", K::GroupBox, "FormPZRQ480", {8, 328, 225, 65}, 9},
+      {"cbCommStat", K::ComboBox, "GroupBox4", {56, 24, 145, 21}, 0},
+      {"btnWrite", K::Button, "FormPZRQ480", {8, 400, 105, 25}, 4},
+      {"SpeedButton1", K::SpeedButton, "FormPZRQ480", {200, 400, 25, 25}, -1},
+      {"Timer1", K::Timer, "FormPZRQ480", {}, -1},
+  };
+  std::vector<std::string> names;
+  window.ForEach([&](ui::Control& control) { names.push_back(control.Name()); });
+  EXPECT_EQ(names.size(), 27u);  // the window and its 26 controls
+  for (const Row& row : rows) {
+    ui::Control* found = nullptr;
+    window.ForEach([&](ui::Control& control) {
+      if (control.Name() == row.name) found = &control;
+    });
+    ASSERT_NE(found, nullptr) << row.name;
+    EXPECT_EQ(found->Kind(), row.kind) << row.name;
+    ASSERT_NE(found->Parent(), nullptr) << row.name;
+    EXPECT_EQ(found->Parent()->Name(), row.parent) << row.name;
+    EXPECT_EQ(found->GetBounds(), row.bounds) << row.name;
+    EXPECT_EQ(found->TabOrder(), row.tabOrder) << row.name;
+  }
+  EXPECT_TRUE(form->cbPort.Editable());
+  EXPECT_FALSE(form->cbSearchBaud.Editable());
+  EXPECT_FALSE(form->SpeedButton1.TakesFocus());
+  EXPECT_FALSE(form->pWait.Visible());
+}
+
+TEST_F(Startup, DestroyingTheFormClosesAnOpenPort) {
+  device::VirtualLineDevice dev("COM3");
+  Create();
+  form->cbXPAddr.SetItemIndex(-1);
+  Click(form->btnWrite);  // stops at "Please fill all fields!" with the port open
+  ASSERT_EQ(app.Messages(), std::vector<std::string>{"Please fill all fields!"});
+  ASSERT_TRUE(dev.Line()->IsOpen());
+  form.reset();
+  EXPECT_FALSE(dev.Line()->IsOpen());
+}
+
+}  // namespace
+}  // namespace configurator::testing
