@@ -37,16 +37,21 @@ VirtualLineDevice::~VirtualLineDevice() {
 void VirtualLineDevice::Serve() {
   std::uint64_t seen = line_->Activity();
   bool open = false;
+  int openCount = line_->OpenCount();
   while (!worker_->stop) {
     const auto now = Clock::now();
-    if (line_->IsOpen() != open) {
-      open = !open;
-      if (open) {
-        session_->PortOpened(now);
-      } else {
-        session_->PortClosed(now);
-      }
+    // A close and a new open between two wake-ups still end the first session.
+    const int count = line_->OpenCount();
+    const bool nowOpen = line_->IsOpen();
+    if (open && (!nowOpen || count != openCount)) {
+      session_->PortClosed(now);
+      open = false;
     }
+    if (!open && nowOpen) {
+      session_->PortOpened(now);
+      open = true;
+    }
+    openCount = count;
     // Bytes are heard at the rate the port has set when they are taken.
     session_->SetLineRate(open ? line_->CommState().BaudRate : 0);
     const std::vector<std::uint8_t> sent = line_->TakeSent();

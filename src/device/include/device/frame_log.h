@@ -25,7 +25,7 @@ struct FrameRecord {
   RequestKind request = RequestKind::UnknownCommand;  // Received only
 };
 
-// One line of text for a record, without the time: "rx F2 01 FF 0E at 19200: read setting".
+// One line of text for a record, without the time: "rx F2 01 FF 0C at 19200: read setting".
 std::string Describe(const FrameRecord& record);
 
 }  // namespace device
