@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -92,6 +93,75 @@ TEST(Events, InfiniteWaitEndsWhenAnotherThreadSignals) {
   EXPECT_EQ(winapi::WaitForMultipleObjects(2, events.handles.data(), FALSE, INFINITE),
             WAIT_OBJECT_0 + 1);
   setter.join();
+}
+
+TEST(Events, PingPongLosesNoSet) {
+  // Each side sets the other's auto-reset event and waits for its own: a set that a wait
+  // misses shows as a time-out instead of the next turn.
+  constexpr int kTurns = 2000;
+  Events events({FALSE, FALSE});
+  const HANDLE ping = events.handles[0];
+  const HANDLE pong = events.handles[1];
+  std::atomic<int> answered{0};
+  std::thread other([&] {
+    for (int i = 0; i < kTurns; ++i) {
+      if (winapi::WaitForSingleObject(ping, kLongWaitMs) != WAIT_OBJECT_0) return;
+      answered.fetch_add(1);
+      winapi::SetEvent(pong);
+    }
+  });
+  int served = 0;
+  for (int i = 0; i < kTurns; ++i) {
+    winapi::SetEvent(ping);
+    if (winapi::WaitForSingleObject(pong, kLongWaitMs) != WAIT_OBJECT_0) break;
+    ++served;
+  }
+  other.join();
+  EXPECT_EQ(served, kTurns);
+  EXPECT_EQ(answered.load(), kTurns);
+}
+
+TEST(Events, CompetingWaitAllsTakeEachPairOnce) {
+  // Two threads wait for the same two auto-reset events, listed in opposite orders. Each
+  // round sets both; exactly one waiter takes the pair, and never one event of it alone.
+  constexpr int kRounds = 500;
+  Events events({FALSE, FALSE, FALSE});
+  const HANDLE first = events.handles[0];
+  const HANDLE second = events.handles[1];
+  const HANDLE roundTaken = events.handles[2];
+  std::atomic<int> taken{0};
+  std::atomic<int> failures{0};
+  auto waiter = [&](std::array<HANDLE, 2> pair) {
+    for (;;) {
+      if (winapi::WaitForMultipleObjects(2, pair.data(), TRUE, kLongWaitMs) != WAIT_OBJECT_0) {
+        failures.fetch_add(1);
+        return;
+      }
+      if (taken.fetch_add(1) + 1 > kRounds) return;
+      winapi::SetEvent(roundTaken);
+    }
+  };
+  std::thread a(waiter, std::array<HANDLE, 2>{first, second});
+  std::thread b(waiter, std::array<HANDLE, 2>{second, first});
+  int rounds = 0;
+  for (; rounds < kRounds; ++rounds) {
+    winapi::SetEvent(first);
+    winapi::SetEvent(second);
+    if (winapi::WaitForSingleObject(roundTaken, kLongWaitMs) != WAIT_OBJECT_0) break;
+  }
+  // One more pair for each waiter lets both leave.
+  for (int i = 0; i < 2; ++i) {
+    winapi::SetEvent(first);
+    winapi::SetEvent(second);
+    while (taken.load() < kRounds + 1 + i && failures.load() == 0) std::this_thread::yield();
+  }
+  a.join();
+  b.join();
+  EXPECT_EQ(rounds, kRounds);
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(taken.load(), kRounds + 2);
+  EXPECT_EQ(winapi::WaitForSingleObject(first, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(winapi::WaitForSingleObject(second, 0), WAIT_TIMEOUT);
 }
 
 TEST(Events, WaitsOnBadOrClosedHandlesFail) {

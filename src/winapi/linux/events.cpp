@@ -1,64 +1,25 @@
-// Events and waits. One mutex and condition variable serve every event: waits are short
-// and few, and a wait on several events then needs no registration on each of them.
+// Events and waits: the calls, on the event objects of event_object.h.
 #include "common/handle_table.h"
+#include "linux/event_object.h"
 #include "winapi/winapi.h"
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
 namespace winapi {
 namespace {
 
-std::mutex& EventMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+using events::Event;
 
-std::condition_variable& EventSignalled() {
-  static std::condition_variable signalled;
-  return signalled;
-}
-
-class Event final : public handles::Object {
- public:
-  Event(bool manualReset, bool signalled) : manualReset(manualReset), signalled(signalled) {}
-  const bool manualReset;
-  bool signalled;  // under EventMutex()
-};
-
-// Checks the wait condition once, consuming what a satisfied wait consumes.
-std::optional<DWORD> TrySatisfy(const std::vector<std::shared_ptr<Event>>& events, bool waitAll) {
-  if (waitAll) {
-    const bool all = std::all_of(events.begin(), events.end(),
-                                 [](const auto& event) { return event->signalled; });
-    if (!all) return std::nullopt;
-    for (const auto& event : events) {
-      if (!event->manualReset) event->signalled = false;
-    }
-    return WAIT_OBJECT_0;
-  }
-  for (std::size_t i = 0; i < events.size(); ++i) {
-    if (!events[i]->signalled) continue;
-    if (!events[i]->manualReset) events[i]->signalled = false;
-    return WAIT_OBJECT_0 + static_cast<DWORD>(i);
-  }
-  return std::nullopt;
-}
-
-BOOL SetSignalled(HANDLE hEvent, bool signalled) {
+BOOL OnEvent(HANDLE hEvent, void (Event::*change)()) {
   auto event = handles::FindAs<Event>(hEvent);
   if (!event) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  std::lock_guard lock(EventMutex());
-  event->signalled = signalled;
-  if (signalled) EventSignalled().notify_all();
+  ((*event).*change)();
   return TRUE;
 }
 
@@ -75,11 +36,11 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState
 }
 
 BOOL SetEvent(HANDLE hEvent) {
-  return SetSignalled(hEvent, true);
+  return OnEvent(hEvent, &Event::Set);
 }
 
 BOOL ResetEvent(HANDLE hEvent) {
-  return SetSignalled(hEvent, false);
+  return OnEvent(hEvent, &Event::Reset);
 }
 
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
@@ -88,33 +49,22 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
-  std::vector<std::shared_ptr<Event>> events;
+  // The wait holds the events: one closed meanwhile stays valid for it, as on Windows.
+  std::vector<std::shared_ptr<Event>> waited;
+  waited.reserve(nCount);
   for (DWORD i = 0; i < nCount; ++i) {
     auto event = handles::FindAs<Event>(lpHandles[i]);
     if (!event) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
-    if (bWaitAll && std::find(events.begin(), events.end(), event) != events.end()) {
+    if (bWaitAll && std::find(waited.begin(), waited.end(), event) != waited.end()) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return WAIT_FAILED;
     }
-    events.push_back(std::move(event));
+    waited.push_back(std::move(event));
   }
-
-  std::unique_lock lock(EventMutex());
-  const bool forever = dwMilliseconds == INFINITE;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : dwMilliseconds);
-  for (;;) {
-    if (auto result = TrySatisfy(events, bWaitAll != FALSE)) return *result;
-    if (forever) {
-      EventSignalled().wait(lock);
-    } else if (EventSignalled().wait_until(lock, deadline) == std::cv_status::timeout) {
-      if (auto result = TrySatisfy(events, bWaitAll != FALSE)) return *result;
-      return WAIT_TIMEOUT;
-    }
-  }
+  return events::Wait(waited, bWaitAll != FALSE, dwMilliseconds);
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
