@@ -1,6 +1,7 @@
 // Receive latency: from the far side's write to OnRxChar running on the main thread,
 // which waits in the runtime's message wait like an idle GUI. Then the cost of an
-// open port on a quiet line: what the process does during two idle seconds.
+// open port on a quiet line: what the process does during two idle seconds, and how often
+// a quiet port's threads wake while another port of the process receives.
 //
 //   rx_latency [samples]
 #include "comport/port.h"
@@ -15,6 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +48,16 @@ class Pty {
   const std::string& SlavePath() const { return slave_; }
   void Write(std::uint8_t byte) const {
     if (::write(master_, &byte, 1) != 1) std::perror("write");
+  }
+  void Write(std::span<const std::uint8_t> bytes) const {
+    while (!bytes.empty()) {
+      const ssize_t written = ::write(master_, bytes.data(), bytes.size());
+      if (written <= 0) {
+        std::perror("write");
+        return;
+      }
+      bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
   }
 
  private:
@@ -120,13 +133,19 @@ Usage ProcessUsage() {
   return {usage.ru_nvcsw, usage.ru_nivcsw, ms(usage.ru_utime) + ms(usage.ru_stime)};
 }
 
-// Context switches of every thread but the caller: each is one wake-up.
-long OtherThreadsSwitches() {
-  const std::string self = std::to_string(::gettid());
-  long total = 0;
+std::set<std::string> ThreadIds() {
+  std::set<std::string> ids;
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    if (task.path().filename() == self) continue;
-    std::ifstream status(task.path() / "status");
+    ids.insert(task.path().filename().string());
+  }
+  return ids;
+}
+
+// Context switches of the given threads: each is one wake-up.
+long SwitchesOf(const std::set<std::string>& threads) {
+  long total = 0;
+  for (const auto& id : threads) {
+    std::ifstream status("/proc/self/task/" + id + "/status");
     for (std::string line; std::getline(status, line);) {
       if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
           line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
@@ -135,6 +154,12 @@ long OtherThreadsSwitches() {
     }
   }
   return total;
+}
+
+long OtherThreadsSwitches() {
+  std::set<std::string> others = ThreadIds();
+  others.erase(std::to_string(::gettid()));
+  return SwitchesOf(others);
 }
 
 void Idle(std::chrono::milliseconds period) {
@@ -158,6 +183,46 @@ void ReportIdle(const char* what) {
               after.voluntarySwitches - before.voluntarySwitches + after.involuntarySwitches -
                   before.involuntarySwitches,
               after.cpuMs - before.cpuMs);
+}
+
+constexpr int kBusyBytes = 10000;
+constexpr std::size_t kBusyBurst = 10;
+
+// Another port receives kBusyBytes in bursts, each sent once the one before has been read;
+// the threads of the quiet ports should sleep through all of it.
+void ReportQuietWhileBusy(const char* what, const std::set<std::string>& quietThreads,
+                          const std::string& busyPort,
+                          const std::function<void(std::span<const std::uint8_t>)>& send) {
+  comport::TComPort busy(nullptr);
+  busy.SetPort(busyPort);
+  busy.Open();
+  std::atomic<int> received{0};
+  busy.OnRxChar = [&](comport::TObject*, std::int32_t count) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
+    received.fetch_add(busy.Read(bytes.data(), count));
+  };
+  Idle(200ms);
+  const long before = SwitchesOf(quietThreads);
+  std::atomic<bool> stop{false};
+  std::thread peer([&] {
+    const std::vector<std::uint8_t> burst(kBusyBurst, 0x55);
+    for (int sent = 0; sent < kBusyBytes && !stop.load(); sent += static_cast<int>(kBusyBurst)) {
+      while (received.load() < sent && !stop.load()) std::this_thread::sleep_for(50us);
+      send(burst);
+    }
+  });
+  const auto deadline = Clock::now() + 120s;
+  while (received.load() < kBusyBytes && Clock::now() < deadline) {
+    runtime::WaitForMessages(1s);
+    runtime::ProcessMessages();
+  }
+  stop.store(true);
+  peer.join();
+  const long after = SwitchesOf(quietThreads);
+  busy.OnRxChar = nullptr;
+  busy.Close();
+  std::printf("%-34s wake-ups of the quiet ports' %zu threads %3ld  (bytes received %d)\n", what,
+              quietThreads.size(), after - before, received.load());
 }
 
 }  // namespace
@@ -202,6 +267,37 @@ int main(int argc, char** argv) {
     port.Open();
     ReportIdle("port open on a quiet pty");
     port.Close();
+  }
+
+  std::printf("\nWake-ups of a quiet port's threads while another port receives %d bytes\n",
+              kBusyBytes);
+  {
+    auto quietLine = winapi::VirtualLine::Create("BenchQuiet");
+    Pty quietPty;
+    const std::set<std::string> before = ThreadIds();
+    comport::TComPort quietOnLine(nullptr);
+    quietOnLine.SetPort(quietLine->Name());
+    quietOnLine.Open();
+    comport::TComPort quietOnPty(nullptr);
+    quietOnPty.SetPort(quietPty.SlavePath());
+    quietOnPty.Open();
+    Idle(200ms);
+    std::set<std::string> quietThreads;
+    for (const auto& id : ThreadIds()) {
+      if (!before.contains(id)) quietThreads.insert(id);
+    }
+    {
+      auto busyLine = winapi::VirtualLine::Create("BenchBusy");
+      ReportQuietWhileBusy("busy port on a virtual line", quietThreads, busyLine->Name(),
+                           [&](std::span<const std::uint8_t> bytes) { busyLine->Inject(bytes); });
+    }
+    {
+      Pty busyPty;
+      ReportQuietWhileBusy("busy port on a pty", quietThreads, busyPty.SlavePath(),
+                           [&](std::span<const std::uint8_t> bytes) { busyPty.Write(bytes); });
+    }
+    quietOnPty.Close();
+    quietOnLine.Close();
   }
   return 0;
 }
