@@ -1,0 +1,19 @@
+// The two dialogs of the application services: the plain message dialog and the error
+// display. Both are modal, centred on the screen, show the text as plain, word-wrapped
+// text and have one "OK" button that is the default and the escape button.
+#pragma once
+
+#include <QMessageBox>
+
+#include <memory>
+#include <string>
+
+namespace gui_qt {
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QMessageBox::Icon icon, const std::string& caption,
+                                            const std::string& text);
+
+// Line ends as the dialogs are given them (CR LF) become the toolkit's ("\n").
+QString DialogText(const std::string& text);
+
+}  // namespace gui_qt
