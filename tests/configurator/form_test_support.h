@@ -62,6 +62,16 @@ inline const HermeticPortMap& PortMap() {
   return map;
 }
 
+// Counts the passes of message processing, to tell waiting from spinning.
+class CountingApplication : public ui::HeadlessApplication {
+ public:
+  void ProcessMessages() override {
+    ++passes;
+    HeadlessApplication::ProcessMessages();
+  }
+  std::int64_t passes = 0;
+};
+
 // A form on the headless back end. Members that stand in for ports are declared by
 // derived fixtures before `form` is made, so they outlive it.
 class FormTest : public ::testing::Test {
@@ -96,7 +106,7 @@ class FormTest : public ::testing::Test {
     }
   }
 
-  ui::HeadlessApplication app;
+  CountingApplication app;
   std::unique_ptr<TFormPZRQ480> form;
 };
 

@@ -170,14 +170,17 @@ void TFormPZRQ480::WriteSettings() {
   ShowBusy(true);
   app_.ProcessMessages();
   CheckAbandoned();
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    BeginRequest();
-    SendByte(kSettingRequest);
-    SendByte(DeviceSettings()[i].number);
-    SendByte(values[i]);
-    SendByte(TxSum);
-    app_.Sleep(kWritePause);
-    CheckAbandoned();
+  for (const bool rateChanging : {false, true}) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (DeviceSettings()[i].changesLineRate != rateChanging) continue;
+      BeginRequest();
+      SendByte(kSettingRequest);
+      SendByte(DeviceSettings()[i].number);
+      SendByte(values[i]);
+      SendByte(TxSum);
+      app_.Sleep(kWritePause);
+      CheckAbandoned();
+    }
   }
   cbSearchBaud.SetItemIndex(newSearchBaud);
   pWait.SetVisible(false);

@@ -35,6 +35,9 @@ struct DeviceSetting {
   const char* initialItem;             // selected when the list is filled
   const char* option;                  // command-line option, without "--"
   const char* jsonKey;
+  // The device talks at a new rate once it stores this setting, so it is written last:
+  // settings sent after it at the old rate would not reach the device.
+  bool changesLineRate;
 
   std::vector<std::string> Items() const;
   // The list index a reply value selects; -1 when the list has no such item.

@@ -1,0 +1,126 @@
+#include "form_test_support.h"
+
+namespace configurator::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes WriteRequest(std::uint8_t n, std::uint8_t value) {
+  return {0xF2, n, value, static_cast<std::uint8_t>(0xF2 ^ n ^ value)};
+}
+
+class Write : public FormTest {
+ protected:
+  void SetUp() override { Create(); }
+  device::VirtualLineDevice dev{"COM3"};
+};
+
+TEST_F(Write, SendsTheFiveSettingsThenReadsThemBack) {
+  form->cbXPAddr.SetText("3");
+  Click(form->btnWrite);
+  const auto frames = ReceivedFrames(dev);
+  ASSERT_EQ(frames.size(), 11u);
+  EXPECT_EQ(frames[0], (Bytes{0xF2, 0x01, 0x03, 0xF0}));
+  EXPECT_EQ(frames[1], WriteRequest(3, 65));
+  EXPECT_EQ(frames[2], WriteRequest(4, 1));
+  EXPECT_EQ(frames[3], WriteRequest(5, 0));
+  EXPECT_EQ(frames[4], WriteRequest(2, 1));   // the rate last
+  EXPECT_EQ(frames[5], (Bytes{0xF0, 0xF0}));  // the read-back
+  EXPECT_EQ(dev.State().settings, (std::array<std::uint8_t, 5>{3, 1, 65, 1, 0}));
+  EXPECT_EQ(DeviceLists(),
+            (std::vector<std::string>{"3", "19200", "65", "1", "General (Lenz, Roco)"}));
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_FALSE(dev.Line()->IsOpen());
+  EXPECT_TRUE(form->btnWrite.Enabled());
+  EXPECT_TRUE(form->btnRead.Enabled());
+  EXPECT_FALSE(form->pWait.Visible());
+  EXPECT_TRUE(app.Errors().empty());
+}
+
+// The device changes its rate as soon as it stores a new one; sent earlier, the rate would
+// leave the settings after it unheard (and lost).
+TEST_F(Write, ANewDeviceRateMovesTheSearchRateAndTheReadBackFollowsIt) {
+  form->cbBaudRate.SetText("57600");
+  form->cbCommStat.SetText("Tran ZF5");
+  Click(form->btnWrite);
+  const auto frames = ReceivedFrames(dev);
+  ASSERT_GE(frames.size(), 5u);
+  EXPECT_EQ(frames[4], WriteRequest(2, 3));
+  EXPECT_EQ(form->cbSearchBaud.Text(), "57600");
+  EXPECT_EQ(dev.State().baudRate, 57600u);
+  // The device answered the read-back at its new rate.
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"31", "57600", "65", "1", "Tran ZF5"}));
+  const auto records = dev.Frames();
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(records.back().lineRate, 57600u);
+}
+
+TEST_F(Write, AnEmptyListStopsItWithThePortLeftOpen) {
+  form->cbS88Num.SetItemIndex(-1);
+  Click(form->btnWrite);
+  EXPECT_EQ(app.Messages(), std::vector<std::string>{"Please fill all fields!"});
+  EXPECT_TRUE(ReceivedFrames(dev).empty());
+  EXPECT_TRUE(dev.Line()->IsOpen());
+  EXPECT_TRUE(form->btnWrite.Enabled());
+  // The next read uses the open port and closes it.
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_FALSE(dev.Line()->IsOpen());
+}
+
+TEST_F(Write, APortThatDoesNotStayOpenGivesNotConnected) {
+  // The last report of opening closes the port again.
+  bool closing = true;
+  form->ComPort->OnRLSDChange = [&](comport::TObject*, bool) {
+    if (closing) form->ComPort->Close();
+    closing = false;
+  };
+  Click(form->btnWrite);
+  EXPECT_EQ(app.Errors(), std::vector<std::string>{});
+  EXPECT_EQ(app.Messages(), std::vector<std::string>{"Not connected!"});
+  EXPECT_TRUE(ReceivedFrames(dev).empty());
+  EXPECT_TRUE(form->btnWrite.Enabled());
+}
+
+TEST_F(Write, UsesTheTypedPortNameWhichReadIgnores) {
+  device::VirtualLineDevice com7{"COM7"};
+  form->cbPort.SetText("COM7");
+  ASSERT_EQ(form->cbPort.ItemIndex(), -1);
+  form->cbXPAddr.SetText("12");
+  Click(form->btnWrite);
+  EXPECT_EQ(com7.State().Get(device::Setting::XpressNetAddress), 12);
+  EXPECT_TRUE(ReceivedFrames(dev).empty());
+  // The read-back, like any read, needs a selected port: it only clears the lists.
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_TRUE(app.Errors().empty());
+  const int opens = com7.Line()->OpenCount();
+  Click(form->btnRead);
+  EXPECT_EQ(com7.Line()->OpenCount(), opens);
+}
+
+TEST_F(Write, APortThatCannotBeOpenedIsReportedAndTheListsStay) {
+  form->cbPort.SetText("COM5");
+  Click(form->btnWrite);
+  EXPECT_EQ(app.Errors(),
+            std::vector<std::string>{"COM Port Error: Unable to open com port on COM5."});
+  EXPECT_EQ(DeviceLists(),
+            (std::vector<std::string>{"31", "19200", "65", "1", "General (Lenz, Roco)"}));
+  EXPECT_TRUE(form->btnWrite.Enabled());
+}
+
+TEST_F(Write, AValueTheDeviceRefusesShowsInTheReadBack) {
+  device::DeviceState state = dev.State();
+  state.Set(device::Setting::S88Start, 10);
+  dev.SetState(state);
+  form->cbS88Addr.SetText("192");
+  form->cbS88Num.SetText("126");
+  Click(form->btnWrite);
+  // Whatever the device kept is what the window shows afterwards.
+  const auto kept = dev.State();
+  EXPECT_EQ(form->cbS88Addr.Text(), std::to_string(kept.Get(device::Setting::S88Start)));
+  EXPECT_EQ(form->cbS88Num.Text(), std::to_string(kept.Get(device::Setting::S88Modules)));
+}
+
+}  // namespace
+}  // namespace configurator::testing
