@@ -3,6 +3,10 @@
 // packet mode with EXTPROC (termios changes of the slave are reported on the master),
 // sees the port close (hang-up on the master) and open again, and keeps serving until
 // destroyed.
+//
+// Bytes count as sent at the rate in effect when the device reads them, which is at
+// once unless the machine is very busy; a port that changes its rate right after writing
+// may have those last bytes heard at the new rate (packet mode reports the change first).
 #pragma once
 
 #include "device/frame_log.h"
