@@ -64,24 +64,27 @@ TEST(IniStore, ReadsLikeThePrivateProfileReader) {
   EXPECT_EQ(store.GetText("COM1", "; comment", "-"), "-");
   // Only the first of two equal sections is searched, as Windows does.
   EXPECT_EQ(store.GetText("COM1", "Late", "-"), "-");
-  EXPECT_EQ(store.GetText("", "top", "-"), "-");
+  // The lines before the first header are the section "", as Windows reads them.
+  EXPECT_EQ(store.GetText("", "top", "-"), "level");
 }
 
+// Bytes outside the written lines stay as they were, line ends included; added lines end
+// like the file's first line.
 TEST(IniStore, KeepsEverythingItDoesNotOwn) {
   ScratchFolder folder;
   const auto file = folder / "mixed.ini";
   WriteFile(file,
-            "; settings of several programs\n"
+            "; settings of several programs\r\n"
             "[Editor]\n"
-            "Font=Courier\n"
-            "\n"
-            "[COM2]\n"
+            "Font=Courier \x1A\r\n"
+            "\r\n"
+            "[COM2]\r\n"
             "; keep this note\n"
-            "BaudRate=19200\n"
-            "Unrelated=1\n"
-            "\n"
-            "[Tail]\n"
-            "garbage line without equals\n");
+            "BaudRate=19200\r\n"
+            "Unrelated=1\r\n"
+            "\r\n"
+            "[Tail]\r\n"
+            "garbage line without equals");
   {
     TIniStore store(file);
     store.PutText("com2", "baudrate", "115200");
@@ -91,11 +94,11 @@ TEST(IniStore, KeepsEverythingItDoesNotOwn) {
   }
   EXPECT_EQ(ReadFile(file),
             "; settings of several programs\r\n"
-            "[Editor]\r\n"
-            "Font=Courier\r\n"
+            "[Editor]\n"
+            "Font=Courier \x1A\r\n"
             "\r\n"
             "[COM2]\r\n"
-            "; keep this note\r\n"
+            "; keep this note\n"
             "BaudRate=115200\r\n"
             "Unrelated=1\r\n"
             "Parity=Even\r\n"
@@ -103,6 +106,26 @@ TEST(IniStore, KeepsEverythingItDoesNotOwn) {
             "[Tail]\r\n"
             "garbage line without equals\r\n"
             "Count=3\r\n");
+}
+
+TEST(IniStore, LfAndCrOnlyFilesKeepTheirLineEnds) {
+  ScratchFolder folder;
+  const auto lf = folder / "lf.ini";
+  const auto cr = folder / "cr.ini";
+  WriteFile(lf, "[COM1]\nPort=COM3\n");
+  WriteFile(cr, "[COM1]\rPort=COM3\rBaudRate=9600\r[Other]\rK=v\r");
+  for (const auto& file : {lf, cr}) {
+    TIniStore store(file);
+    EXPECT_EQ(store.GetText("COM1", "Port", "-"), "COM3") << file;
+    store.PutText("COM1", "Port", "COM5");
+    store.PutText("New", "Key", "x");
+    store.UpdateFile();
+  }
+  EXPECT_EQ(ReadFile(lf), "[COM1]\nPort=COM5\n\n[New]\nKey=x\n");
+  EXPECT_EQ(ReadFile(cr), "[COM1]\rPort=COM5\rBaudRate=9600\r[Other]\rK=v\r\r[New]\rKey=x\r");
+  TIniStore reread(cr);
+  EXPECT_EQ(reread.GetText("COM1", "BaudRate", "-"), "9600");
+  EXPECT_EQ(reread.GetText("Other", "K", "-"), "v");
 }
 
 TEST(IniStore, IntegersAreDecimalAndBadTextGivesTheDefault) {
@@ -138,6 +161,62 @@ TEST(IniStore, ValuesTheReaderWouldAlterAreQuoted) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     EXPECT_EQ(reread.GetText("S", "K" + std::to_string(i), "-"), values[i]) << i;
   }
+}
+
+// 0x0B, 0x0C and 0x1A count as blanks for the Windows reader: trimmed around names and
+// values, so a value that starts or ends with one is quoted.
+TEST(IniStore, SpacingControlsAreTrimmedAndQuotedLikeBlanks) {
+  ScratchFolder folder;
+  const auto file = folder / "controls.ini";
+  WriteFile(file, "[\x0BS\x1A]\r\n\x0C Key\x0B= \x1A value\x0C \x0B\r\nMid=a\x0B\x1A b\r\n");
+  {
+    TIniStore store(file);
+    EXPECT_EQ(store.GetText("S", "Key", "-"), "value");
+    EXPECT_EQ(store.GetText("S", "Mid", "-"), "a\x0B\x1A b");
+    store.PutText("S", "Lead", "\x0Blead");
+    store.PutText("S", "Trail", "trail\x0C");
+    store.PutText("S", "Eof", "\x1A");
+    store.PutText("S", "Inner", "in\x1Aner");
+    store.UpdateFile();
+  }
+  const std::string text = ReadFile(file);
+  EXPECT_NE(text.find("\r\nLead=\"\x0Blead\"\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\nTrail=\"trail\x0C\"\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\nEof=\"\x1A\"\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\nInner=in\x1Aner\r\n"), std::string::npos);
+  TIniStore reread(file);
+  EXPECT_EQ(reread.GetText("S", "Lead", "-"), "\x0Blead");
+  EXPECT_EQ(reread.GetText("S", "Trail", "-"), "trail\x0C");
+  EXPECT_EQ(reread.GetText("S", "Eof", "-"), "\x1A");
+  EXPECT_THROW(reread.PutText("S", "\x0BKey", "v"), EIniFileError);
+  EXPECT_THROW(reread.PutText("S\x1A", "Key", "v"), EIniFileError);
+}
+
+// Windows names the lines before the first header "", for reading and for writing; a
+// "[]" header further down is never reached.
+TEST(IniStore, TheEmptySectionIsTheTopOfTheFile) {
+  ScratchFolder folder;
+  const auto file = folder / "top.ini";
+  WriteFile(file, "; top\r\nKept=1\r\n\r\n[A]\r\nX=1\r\n[]\r\nHidden=2\r\n");
+  {
+    TIniStore store(file);
+    EXPECT_EQ(store.GetText("", "Kept", "-"), "1");
+    EXPECT_EQ(store.GetText("", "Hidden", "-"), "-");
+    store.PutText("", "Port", "COM2");
+    store.PutText("", "Hidden", "3");
+    store.UpdateFile();
+  }
+  EXPECT_EQ(ReadFile(file),
+            "; top\r\nKept=1\r\nPort=COM2\r\nHidden=3\r\n\r\n[A]\r\nX=1\r\n[]\r\nHidden=2\r\n");
+
+  const auto fresh = folder / "fresh.ini";
+  WriteFile(fresh, "[A]\nX=1\n");
+  {
+    TIniStore store(fresh);
+    store.PutText("", "Port", "COM2");
+    store.UpdateFile();
+  }
+  EXPECT_EQ(ReadFile(fresh), "Port=COM2\n[A]\nX=1\n");
 }
 
 TEST(IniStore, RefusesWhatAFileCannotHoldAndChangesNothing) {
@@ -190,7 +269,7 @@ TEST(IniStore, SaveReplacesTheFileWholeAndLeavesNoTemporaryFiles) {
     store.PutText("S", "K", "new");
     store.UpdateFile();
   }
-  EXPECT_EQ(ReadFile(file), "[S]\r\nK=new\r\n");
+  EXPECT_EQ(ReadFile(file), "[S]\nK=new\n");
   EXPECT_EQ(folder.EntryCount(), 1u);
 }
 
@@ -210,7 +289,7 @@ TEST(IniStore, FailedSaveReportsAndKeepsWhatIsOnDisk) {
   EXPECT_EQ(folder.EntryCount(), 1u);  // no temporary file left behind
   std::filesystem::remove_all(file);
   store.UpdateFile();
-  EXPECT_EQ(ReadFile(file), "[S]\r\nK=new\r\n");
+  EXPECT_EQ(ReadFile(file), "[S]\nK=new\n");  // the line ends it was read with
 }
 
 TEST(IniStore, PathsThatAreNotFilesAreRefusedClearly) {

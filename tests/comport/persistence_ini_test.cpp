@@ -253,8 +253,8 @@ TEST(PersistenceIni, EverySettingSurvivesAFileRoundTrip) {
   LoadSettingsFromIniFile(loaded, file);
   loaded.SetName("Link");
   EXPECT_EQ(StoredForm(loaded), StoredForm(saved));
-  EXPECT_EQ(ReadFile(file).rfind("; other program\r\n[Window]\r\nLeft=10\r\n\r\n[Link]\r\n", 0),
-            0u);
+  // The file's own line ends are kept and used for the added lines.
+  EXPECT_EQ(ReadFile(file).rfind("; other program\n[Window]\nLeft=10\n\n[Link]\nPort=", 0), 0u);
 }
 
 TEST(PersistenceIni, WritingLeavesKeysItDoesNotOwnAlone) {
@@ -302,6 +302,55 @@ TEST(PersistenceIni, ChosenSectionAndStoreFailures) {
   port.SetPort("COM\n5");
   EXPECT_THROW(SaveSettingsToIniFile(port, file), EIniFileError);
   EXPECT_EQ(TIniStore(file).GetText("Ignored", "Port", "-"), "-");
+}
+
+// A port without a Name stores its keys before the first header, where Windows looks
+// for the section "".
+TEST(PersistenceIni, AnUnnamedPortUsesTheTopOfTheFile) {
+  ScratchFolder folder;
+  const auto file = folder / "unnamed.ini";
+  WriteFile(file, "[Other]\r\nPort=COM9\r\n");
+  TComPort saved(nullptr);
+  saved.SetPort("COM6");
+  SaveSettingsToIniFile(saved, file);
+  EXPECT_EQ(ReadFile(file).rfind("Port=COM6\r\nBaudRate=9600\r\n", 0), 0u) << ReadFile(file);
+  EXPECT_NE(ReadFile(file).find("\r\n[Other]\r\nPort=COM9\r\n"), std::string::npos);
+
+  WriteFile(file, "Port=COM8\r\n[Other]\r\nPort=COM9\r\n");
+  TComPort loaded(nullptr);
+  LoadSettingsFromIniFile(loaded, file);
+  EXPECT_EQ(loaded.Port(), "COM8");
+}
+
+// The folder being writable must not let a save replace a file its owner made
+// read-only; Windows refuses it, and so does the save here, whoever runs it.
+TEST(PersistenceIni, AReadOnlyFileIsRefusedAndLeftAsItIs) {
+  ScratchFolder folder;
+  const auto file = folder / "locked.ini";
+  const std::string original = "[COM]\r\nPort=COM2\r\n";
+  WriteFile(file, original);
+  std::filesystem::permissions(file,
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
+  const auto mode = std::filesystem::status(file).permissions();
+  TComPort port(nullptr);
+  port.SetName("COM");
+  port.SetPort("COM7");
+  try {
+    SaveSettingsToIniFile(port, file);
+    ADD_FAILURE() << "a read-only file was replaced";
+  } catch (const EComPort& error) {
+    EXPECT_EQ(error.ErrorCode(), 16);
+  }
+  EXPECT_EQ(ReadFile(file), original);
+  EXPECT_EQ(std::filesystem::status(file).permissions(), mode);
+  EXPECT_EQ(folder.EntryCount(), 1u);
+  TComPort loaded(nullptr);  // still readable
+  loaded.SetName("COM");
+  LoadSettingsFromIniFile(loaded, file);
+  EXPECT_EQ(loaded.Port(), "COM2");
 }
 
 TEST(PersistenceIni, ReadingAnotherPortReopensBeforeTheNextKey) {

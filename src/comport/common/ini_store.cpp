@@ -1,8 +1,8 @@
 #include "comport/ini_store.h"
 
-#include "common/atomic_file.h"
 #include "common/ini_document.h"
 #include "common/integer_text.h"
+#include "winapi/atomic_replace.h"
 
 #include <fstream>
 #include <iterator>
@@ -41,7 +41,8 @@ std::string ReadWholeFile(const std::filesystem::path& fileName) {
 
 TIniStore::TIniStore(std::filesystem::path FileName)
     : fileName_(std::move(FileName)),
-      document_(std::make_unique<IniDocument>(IniDocument::Parse(ReadWholeFile(fileName_)))) {}
+      document_(
+          std::make_unique<IniDocument>(IniDocument::FromFileBytes(ReadWholeFile(fileName_)))) {}
 
 TIniStore::~TIniStore() {
   try {
@@ -67,6 +68,9 @@ void TIniStore::PutText(const std::string& Section, const std::string& Key,
   if (!IniDocument::IsValidValue(Value)) {
     throw EIniFileError("A line break cannot be stored in INI key '" + Key + "'");
   }
+  if (!document_->CanHold(Section) || !document_->CanHold(Key) || !document_->CanHold(Value)) {
+    throw EIniFileError("Text that is not UTF-8 cannot be stored in INI key '" + Key + "'");
+  }
   if (document_->Find(Section, Key) == Value) return;
   document_->Set(Section, Key, Value);
   modified_ = true;
@@ -85,8 +89,10 @@ void TIniStore::PutInteger(const std::string& Section, const std::string& Key, s
 
 void TIniStore::UpdateFile() {
   if (!modified_) return;
+  const auto bytes = document_->ToFileBytes();
+  if (!bytes) throw EIniFileError("Cannot encode INI file '" + fileName_.string() + "'");
   try {
-    ReplaceFileAtomically(fileName_, document_->Serialize());
+    winapi::ReplaceFileAtomically(fileName_, *bytes);
   } catch (const std::system_error& error) {
     throw EIniFileError("Cannot write INI file '" + fileName_.string() + "': " + error.what());
   }

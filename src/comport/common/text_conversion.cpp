@@ -1,6 +1,7 @@
 #include "comport/text_conversion.h"
 
 #include "common/integer_text.h"
+#include "winapi/ascii_case.h"
 
 #include <array>
 #include <cstddef>
@@ -19,15 +20,6 @@ constexpr std::array<const char*, 4> kFlowControlTexts{"Hardware", "Software", "
 constexpr std::array<const char*, 3> kDTRControlTexts{"Disable", "Enable", "Handshake"};
 constexpr std::array<const char*, 4> kRTSControlTexts{"Disable", "Enable", "Handshake", "Toggle"};
 
-// Only a..z change: stored texts are compared byte for byte otherwise.
-std::string AsciiUpper(const std::string& text) {
-  std::string result = text;
-  for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return result;
-}
-
 // The text of an ordinal; an ordinal outside the table (never produced by the
 // component, but possible through a cast) gives the empty text rather than a wild read.
 template <std::size_t N>
@@ -37,9 +29,8 @@ std::string TextOf(const std::array<const char*, N>& table, unsigned ordinal) {
 
 template <typename Enum, std::size_t N>
 Enum ParseEnum(const std::array<const char*, N>& table, const std::string& text, Enum fallback) {
-  const std::string wanted = AsciiUpper(text);
   for (std::size_t i = 0; i < N; ++i) {
-    if (AsciiUpper(table[i]) == wanted) return static_cast<Enum>(i);
+    if (winapi::EqualsIgnoringAsciiCase(table[i], text)) return static_cast<Enum>(i);
   }
   return fallback;
 }
@@ -99,7 +90,7 @@ TRTSFlowControl ParseRTSControl(const std::string& text) {
   return ParseEnum(kRTSControlTexts, text, rtsDisable);
 }
 bool ParseYesNo(const std::string& text) {
-  return AsciiUpper(text) == "YES";
+  return winapi::EqualsIgnoringAsciiCase(text, "Yes");
 }
 
 char ParseCharText(const std::string& text) {

@@ -1,8 +1,8 @@
 #include "linux/registry_storage.h"
 
 #include "linux/user_config_dir.h"
+#include "winapi/atomic_replace.h"
 
-#include <atomic>
 #include <cerrno>
 #include <fstream>
 #include <iterator>
@@ -20,39 +20,6 @@ namespace winapi::registry {
 namespace {
 
 constexpr std::uintmax_t kMaxFileSize = 64u << 20;
-
-bool WriteAll(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t written = ::write(fd, content.data(), content.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    content.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-bool ReplaceWhole(const std::filesystem::path& file, std::string_view content) {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path temporary =
-      file.parent_path() / ("." + file.filename().string() + ".tmp-" + std::to_string(::getpid()) +
-                            "-" + std::to_string(counter++));
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), file.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
-}
 
 bool KeepDamagedCopy(const std::filesystem::path& file) {
   std::error_code error;
@@ -92,6 +59,18 @@ WriterLock::~WriterLock() {
   if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
+FileStamp StampOf(const std::filesystem::path& file) {
+  struct stat status {};
+  if (::stat(file.c_str(), &status) != 0) return FileStamp{};
+  constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+  return FileStamp{true,
+                   static_cast<std::uint64_t>(status.st_dev),
+                   static_cast<std::uint64_t>(status.st_ino),
+                   static_cast<std::int64_t>(status.st_size),
+                   status.st_mtim.tv_sec * kNsPerSecond + status.st_mtim.tv_nsec,
+                   status.st_ctim.tv_sec * kNsPerSecond + status.st_ctim.tv_nsec};
+}
+
 LONG LoadRegistryFile(const std::filesystem::path& file, ParsedRegistry& parsed) {
   std::error_code error;
   const auto status = std::filesystem::status(file, error);
@@ -113,7 +92,12 @@ LONG LoadRegistryFile(const std::filesystem::path& file, ParsedRegistry& parsed)
 LONG SaveRegistryFile(const std::filesystem::path& file, const RegistryNode& top,
                       bool replacesDamagedFile) {
   if (replacesDamagedFile && !KeepDamagedCopy(file)) return ERROR_CANTWRITE;
-  return ReplaceWhole(file, SerializeRegistry(top)) ? ERROR_SUCCESS : ERROR_CANTWRITE;
+  try {
+    ReplaceFileAtomically(file, SerializeRegistry(top), NewFileAccess::OwnerOnly);
+  } catch (const std::system_error&) {
+    return ERROR_CANTWRITE;
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace winapi::registry

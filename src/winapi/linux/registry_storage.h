@@ -5,6 +5,7 @@
 
 #include "linux/registry_tree.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -26,6 +27,19 @@ class WriterLock {
  private:
   int fd_ = -1;
 };
+
+// Tells whether the file changed since it was read: a save renames a new file into
+// place, so its identity and times change even when the size does not.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::int64_t changedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::filesystem::path& file);
 
 // A missing file is an empty registry. ERROR_SUCCESS, or ERROR_CANTREAD when the file
 // exists but cannot be read (a damaged file still loads: see ParsedRegistry::problems).

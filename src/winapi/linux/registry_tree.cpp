@@ -1,13 +1,11 @@
 #include "linux/registry_tree.h"
 
+#include "winapi/ascii_case.h"
+
 namespace winapi::registry {
 
 std::string FoldName(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return folded;
+  return AsciiUpper(name);
 }
 
 const RegistryNode* RegistryNode::Find(const std::vector<std::string>& path) const {

@@ -26,7 +26,7 @@ TEST(IniStoreLink, SaveReplacesTheTargetAndKeepsTheLink) {
     store.UpdateFile();
   }
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(ReadFile(real), "[S]\r\nK=new\r\n");
+  EXPECT_EQ(ReadFile(real), "[S]\nK=new\n");
   EXPECT_EQ(folder.EntryCount(), 2u);
 }
 

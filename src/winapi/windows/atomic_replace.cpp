@@ -1,4 +1,4 @@
-#include "common/atomic_file.h"
+#include "winapi/atomic_replace.h"
 
 #include <algorithm>
 #include <atomic>
@@ -8,7 +8,7 @@
 
 #include "winapi/windows_types.h"
 
-namespace comport {
+namespace winapi {
 
 namespace {
 
@@ -32,14 +32,32 @@ class FileHandle {
   HANDLE handle_;
 };
 
+std::filesystem::path ResolveLinks(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
+    const auto target = std::filesystem::weakly_canonical(path, error);
+    if (!error) return target;
+  }
+  return path;
+}
+
 }  // namespace
 
-void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content) {
+// Windows refuses to replace a read-only file by itself, and the new file takes the
+// folder's permissions, so `access` has nothing to add here.
+void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content,
+                           NewFileAccess /*access*/) {
   static std::atomic<unsigned> counter{0};
+  const std::filesystem::path target = ResolveLinks(path);
   const std::filesystem::path temporary =
-      path.parent_path() /
-      (path.filename().wstring() + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+      target.parent_path() /
+      (target.filename().wstring() + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
        std::to_wstring(counter++));
+  const DWORD attributes = ::GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    throw LastError("cannot replace read-only " + target.string());
+  }
   FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) throw LastError("cannot create " + temporary.string());
@@ -54,9 +72,9 @@ void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view c
     }
     if (!::FlushFileBuffers(file.get())) throw LastError("cannot flush " + temporary.string());
     if (!file.Close()) throw LastError("cannot close " + temporary.string());
-    if (!::MoveFileExW(temporary.c_str(), path.c_str(),
+    if (!::MoveFileExW(temporary.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      throw LastError("cannot replace " + path.string());
+      throw LastError("cannot replace " + target.string());
     }
   } catch (...) {
     file.Close();
@@ -65,4 +83,4 @@ void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view c
   }
 }
 
-}  // namespace comport
+}  // namespace winapi

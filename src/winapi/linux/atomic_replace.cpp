@@ -1,4 +1,4 @@
-#include "common/atomic_file.h"
+#include "winapi/atomic_replace.h"
 
 #include <atomic>
 #include <cerrno>
@@ -10,12 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace comport {
+namespace winapi {
 
 namespace {
 
-std::system_error ErrnoError(const std::string& what) {
-  return std::system_error(errno, std::generic_category(), what);
+std::system_error ErrnoError(int code, const std::string& what) {
+  return std::system_error(code, std::generic_category(), what);
 }
 
 class FileDescriptor {
@@ -33,6 +33,7 @@ class FileDescriptor {
   int fd_;
 };
 
+// The file a chain of symbolic links ends at; the path itself when it is no link.
 std::filesystem::path ResolveLinks(const std::filesystem::path& path) {
   std::error_code error;
   if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
@@ -47,7 +48,7 @@ void WriteAll(int fd, std::string_view content, const std::string& name) {
     const ssize_t written = ::write(fd, content.data(), content.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      throw ErrnoError("cannot write " + name);
+      throw ErrnoError(errno, "cannot write " + name);
     }
     content.remove_prefix(static_cast<std::size_t>(written));
   }
@@ -55,23 +56,34 @@ void WriteAll(int fd, std::string_view content, const std::string& name) {
 
 }  // namespace
 
-void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content) {
+void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content,
+                           NewFileAccess access) {
   static std::atomic<unsigned> counter{0};
   const std::filesystem::path target = ResolveLinks(path);
+
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  // The folder being writable would let the rename replace a file its owner protected.
+  if (exists && S_ISREG(old.st_mode) &&
+      ((old.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
+    throw ErrnoError(EACCES, "cannot replace read-only " + target.string());
+  }
+
   const std::filesystem::path temporary =
       target.parent_path() / ("." + target.filename().string() + ".tmp-" +
                               std::to_string(::getpid()) + "-" + std::to_string(counter++));
-
-  FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (fd.get() < 0) throw ErrnoError("cannot create " + temporary.string());
+  const mode_t newMode = access == NewFileAccess::OwnerOnly ? 0600 : 0666;
+  FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode));
+  if (fd.get() < 0) throw ErrnoError(errno, "cannot create " + temporary.string());
   try {
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) ::fchmod(fd.get(), old.st_mode & 07777);
+    if (exists && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
+      throw ErrnoError(errno, "cannot set the mode of " + temporary.string());
+    }
     WriteAll(fd.get(), content, temporary.string());
-    if (::fsync(fd.get()) != 0) throw ErrnoError("cannot flush " + temporary.string());
-    if (::close(fd.release()) != 0) throw ErrnoError("cannot close " + temporary.string());
+    if (::fsync(fd.get()) != 0) throw ErrnoError(errno, "cannot flush " + temporary.string());
+    if (::close(fd.release()) != 0) throw ErrnoError(errno, "cannot close " + temporary.string());
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
-      throw ErrnoError("cannot replace " + target.string());
+      throw ErrnoError(errno, "cannot replace " + target.string());
     }
   } catch (...) {
     ::unlink(temporary.c_str());
@@ -83,4 +95,4 @@ void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view c
   if (dir.get() >= 0) ::fsync(dir.get());
 }
 
-}  // namespace comport
+}  // namespace winapi
