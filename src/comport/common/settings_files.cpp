@@ -118,6 +118,11 @@ void SaveSettingsToRegistry(TCustomComPort& Port, HKEY Root, const std::string& 
   }
   TRegistryStore store(key.Get());
   Port.WriteSettingsToRegistry(store);
+  // The values are written to disk together here, so a failure is reported rather than
+  // lost in the key's close.
+  if (const LONG flushed = winapi::RegFlushKey(key.Get()); flushed != ERROR_SUCCESS) {
+    throw EComPortExt(Port.Port(), kRegistryError, static_cast<std::uint32_t>(flushed));
+  }
 }
 
 void LoadSettingsFromRegistry(TCustomComPort& Port, HKEY Root, const std::string& KeyPath) {

@@ -1,14 +1,20 @@
-// The registry calls on Linux: an emulation kept in a per-user text file. Every call
-// reads the file afresh and every change saves it whole before returning, so the
-// file is the only state besides the open handles, and several processes see each
-// other's changes. Handles remember a key by its path, as Windows keys are named.
+// The registry calls on Linux: an emulation kept in a per-user text file. Calls read the
+// file again whenever it changed since it was last read, so several processes see each
+// other's saved changes. Changes are written behind: they are kept in this process until
+// a key is closed or flushed, a key is deleted, or the process ends, and are then
+// replayed on the file's current content and saved in one whole-file replacement, so
+// a save of many values writes the file once and no other process's change is lost.
+// Handles remember a key by its path, as Windows keys are named.
 #include "linux/registry_storage.h"
 #include "winapi/winapi.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <utility>
 #include <string_view>
 
 namespace winapi {
@@ -23,6 +29,10 @@ using registry::RegistryValue;
 constexpr LONG kErrorBadPathname = 161;  // ERROR_BAD_PATHNAME
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
+
+// A change to the tree, replayable on a newer content of the file. `changed` tells
+// whether it altered anything.
+using Change = std::function<LONG(RegistryNode& top, bool& changed)>;
 
 struct KeyReference {
   std::vector<std::string> path;  // from the root's name down
@@ -67,14 +77,15 @@ class EmulatedRegistry {
     if (LONG rc = ResolveSubKey(base, subKey, access, parent, opened); rc != ERROR_SUCCESS) {
       return rc;
     }
-    bool created = false;
-    const LONG rc = Modify([&](RegistryNode& top, bool& changed) {
-      if (top.Find(parent.path) == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
-      if (top.Find(opened.path) != nullptr) return static_cast<LONG>(ERROR_SUCCESS);
-      if (!Allows(parent.access, KEY_CREATE_SUB_KEY)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
-      top.Create(opened.path, created);
-      changed = created;
-      return static_cast<LONG>(ERROR_SUCCESS);
+    if (LONG rc = Refresh(); rc != ERROR_SUCCESS) return rc;
+    const bool created = view_.Find(opened.path) == nullptr;
+    const LONG rc = Modify([parentPath = parent.path, parentAccess = parent.access,
+                            path = opened.path](RegistryNode& top, bool& changed) -> LONG {
+      if (top.Find(parentPath) == nullptr) return ERROR_KEY_DELETED;
+      if (top.Find(path) != nullptr) return ERROR_SUCCESS;
+      if (!Allows(parentAccess, KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+      top.Create(path, changed);
+      return ERROR_SUCCESS;
     });
     if (rc != ERROR_SUCCESS) return rc;
     if (disposition != nullptr) {
@@ -93,9 +104,9 @@ class EmulatedRegistry {
     if (LONG rc = ResolveSubKey(base, subKey, access, parent, opened); rc != ERROR_SUCCESS) {
       return rc;
     }
-    const LONG rc = Read([&](const RegistryNode& top) {
-      if (top.Find(parent.path) == nullptr) return static_cast<LONG>(ERROR_KEY_DELETED);
-      return static_cast<LONG>(top.Find(opened.path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    const LONG rc = Read([&](const RegistryNode& top) -> LONG {
+      if (top.Find(parent.path) == nullptr) return ERROR_KEY_DELETED;
+      return top.Find(opened.path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
     if (rc != ERROR_SUCCESS) return rc;
     *result = NewHandle(std::move(opened));
@@ -107,11 +118,12 @@ class EmulatedRegistry {
     if (data == nullptr && size != 0) return ERROR_NOACCESS;
     const std::string valueName = name ? name : "";
     if (valueName.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
-    return ChangeValues(key, [&](RegistryNode& node, bool& changed) -> LONG {
+    std::vector<BYTE> bytes(data, data + size);
+    return ChangeValues(key, [valueName, type, bytes](RegistryNode& node, bool& changed) -> LONG {
       auto [it, inserted] = node.values.try_emplace(FoldName(valueName));
       if (inserted) it->second.name = valueName;
       it->second.type = type;
-      it->second.data.assign(data, data + size);
+      it->second.data = bytes;
       changed = true;
       return ERROR_SUCCESS;
     });
@@ -140,7 +152,7 @@ class EmulatedRegistry {
 
   LONG DeleteValue(HKEY key, LPCSTR name) {
     const std::string valueName = name ? name : "";
-    return ChangeValues(key, [&](RegistryNode& node, bool& changed) -> LONG {
+    return ChangeValues(key, [valueName](RegistryNode& node, bool& changed) -> LONG {
       changed = node.values.erase(FoldName(valueName)) > 0;
       return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
@@ -164,23 +176,39 @@ class EmulatedRegistry {
     KeyReference reference;
     constexpr REGSAM kNeeded = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE;
     if (LONG rc = ResolveFor(base, kNeeded, reference); rc != ERROR_SUCCESS) return rc;
-    const LONG rc = Modify([&](RegistryNode& top, bool& changed) -> LONG {
-      RegistryNode* node = top.Find(reference.path);
+    LONG rc = Modify([path = reference.path](RegistryNode& top, bool& changed) -> LONG {
+      RegistryNode* node = top.Find(path);
       if (node == nullptr) return ERROR_KEY_DELETED;
       changed = !node->subkeys.empty() || !node->values.empty();
       node->subkeys.clear();
       node->values.clear();
       return ERROR_SUCCESS;
     });
+    if (rc == ERROR_SUCCESS) rc = Commit();
     if (rc == ERROR_SUCCESS) MarkDeleted(reference.path, false);
     return rc;
   }
 
+  // Writes the changes not yet saved. The handle is closed even when that fails.
   LONG Close(HKEY key) {
     std::lock_guard lock(mutex_);
-    if (RootName(key)) return ERROR_SUCCESS;  // predefined keys are never really closed
-    return handles_.erase(reinterpret_cast<std::uintptr_t>(key)) ? ERROR_SUCCESS
-                                                                 : ERROR_INVALID_HANDLE;
+    // Predefined keys are never really closed.
+    if (!RootName(key) && handles_.erase(reinterpret_cast<std::uintptr_t>(key)) == 0) {
+      return ERROR_INVALID_HANDLE;
+    }
+    return Commit();
+  }
+
+  LONG Flush(HKEY key) {
+    std::lock_guard lock(mutex_);
+    KeyReference reference;
+    if (!Resolve(key, reference)) return ERROR_INVALID_HANDLE;
+    return Commit();
+  }
+
+  ~EmulatedRegistry() {
+    std::lock_guard lock(mutex_);
+    Commit();  // at exit: nobody is left to hear of a failure
   }
 
  private:
@@ -237,13 +265,13 @@ class EmulatedRegistry {
 
   // Runs `change` on the key behind a handle that may set values, and saves the file
   // when it reports a change.
-  template <typename Change>
-  LONG ChangeValues(HKEY key, Change change) {
+  template <typename ValueChange>
+  LONG ChangeValues(HKEY key, ValueChange change) {
     std::lock_guard lock(mutex_);
     KeyReference reference;
     if (LONG rc = ResolveFor(key, KEY_SET_VALUE, reference); rc != ERROR_SUCCESS) return rc;
-    return Modify([&](RegistryNode& top, bool& changed) -> LONG {
-      RegistryNode* node = top.Find(reference.path);
+    return Modify([path = reference.path, change](RegistryNode& top, bool& changed) -> LONG {
+      RegistryNode* node = top.Find(path);
       return node ? change(*node, changed) : ERROR_KEY_DELETED;
     });
   }
@@ -259,18 +287,18 @@ class EmulatedRegistry {
         rc != ERROR_SUCCESS) {
       return rc;
     }
-    const LONG rc = Modify([&](RegistryNode& top, bool& changed) -> LONG {
-      RegistryNode* node = top.Find(doomed.path);
-      if (node == nullptr) {
-        return top.Find(parent.path) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
-      }
-      if (doomed.path.size() < 2) return ERROR_ACCESS_DENIED;  // the predefined roots stay
+    LONG rc = Modify([parentPath = parent.path, path = doomed.path, mayDelete](
+                         RegistryNode& top, bool& changed) -> LONG {
+      RegistryNode* node = top.Find(path);
+      if (node == nullptr) return top.Find(parentPath) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+      if (path.size() < 2) return ERROR_ACCESS_DENIED;  // the predefined roots stay
       if (LONG rc = mayDelete(*node); rc != ERROR_SUCCESS) return rc;
-      const std::vector<std::string> above(doomed.path.begin(), doomed.path.end() - 1);
-      top.Find(above)->subkeys.erase(FoldName(doomed.path.back()));
+      const std::vector<std::string> above(path.begin(), path.end() - 1);
+      top.Find(above)->subkeys.erase(FoldName(path.back()));
       changed = true;
       return ERROR_SUCCESS;
     });
+    if (rc == ERROR_SUCCESS) rc = Commit();
     if (rc == ERROR_SUCCESS) MarkDeleted(doomed.path, true);
     return rc;
   }
@@ -295,32 +323,83 @@ class EmulatedRegistry {
     return reinterpret_cast<HKEY>(value);
   }
 
-  template <typename Query>
-  static LONG Read(Query query) {
-    ParsedRegistry parsed = registry::ParseRegistryText("");
-    if (const auto file = registry::RegistryFilePath()) {
-      if (LONG rc = registry::LoadRegistryFile(*file, parsed); rc != ERROR_SUCCESS) return rc;
+  // Brings the view up to date with the file; reads it again only when it changed.
+  LONG Refresh() {
+    const auto file = registry::RegistryFilePath();
+    if (file != file_) {
+      Commit();  // the changes belong to the file they were made in
+      file_ = file;
+      stamp_.reset();
     }
-    return query(static_cast<const RegistryNode&>(parsed.top));
+    const registry::FileStamp now = file_ ? registry::StampOf(*file_) : registry::FileStamp{};
+    if (stamp_ == now) return ERROR_SUCCESS;
+    ParsedRegistry parsed = registry::ParseRegistryText("");
+    if (file_) {
+      if (LONG rc = registry::LoadRegistryFile(*file_, parsed); rc != ERROR_SUCCESS) {
+        stamp_.reset();
+        return rc;
+      }
+    }
+    view_ = std::move(parsed.top);
+    for (const Change& change : pending_) {
+      bool changed = false;
+      change(view_, changed);
+    }
+    stamp_ = now;
+    return ERROR_SUCCESS;
   }
 
-  template <typename Change>
-  static LONG Modify(Change change) {
-    const auto file = registry::RegistryFilePath();
-    if (!file) return ERROR_CANTWRITE;
-    registry::WriterLock lock(*file);
+  template <typename Query>
+  LONG Read(Query query) {
+    if (LONG rc = Refresh(); rc != ERROR_SUCCESS) return rc;
+    return query(static_cast<const RegistryNode&>(view_));
+  }
+
+  // Applies `change` to the view and keeps it for the next save.
+  LONG Modify(Change change) {
+    if (LONG rc = Refresh(); rc != ERROR_SUCCESS) return rc;
+    if (!file_) return ERROR_CANTWRITE;
+    bool changed = false;
+    const LONG rc = change(view_, changed);
+    if (rc == ERROR_SUCCESS && changed) pending_.push_back(std::move(change));
+    return rc;
+  }
+
+  // Saves the kept changes, replayed on the file as it is now, under the writers' lock.
+  // A change that no longer applies (another process deleted its key) is dropped. When
+  // the save fails the changes are dropped too and the view is read again, so that this
+  // process sees what the file holds.
+  LONG Commit() {
+    if (pending_.empty()) return ERROR_SUCCESS;
+    const std::vector<Change> changes = std::exchange(pending_, {});
+    stamp_.reset();
+    registry::WriterLock lock(*file_);
     if (!lock.Held()) return ERROR_CANTWRITE;
     ParsedRegistry parsed;
-    if (LONG rc = registry::LoadRegistryFile(*file, parsed); rc != ERROR_SUCCESS) return rc;
-    bool changed = false;
-    const LONG rc = change(parsed.top, changed);
-    if (rc != ERROR_SUCCESS || !changed) return rc;
-    return registry::SaveRegistryFile(*file, parsed.top, !parsed.problems.empty());
+    if (LONG rc = registry::LoadRegistryFile(*file_, parsed); rc != ERROR_SUCCESS) return rc;
+    bool anyChange = false;
+    for (const Change& change : changes) {
+      bool changed = false;
+      change(parsed.top, changed);
+      anyChange = anyChange || changed;
+    }
+    if (!anyChange) return ERROR_SUCCESS;
+    const LONG rc = registry::SaveRegistryFile(*file_, parsed.top, !parsed.problems.empty());
+    if (rc == ERROR_SUCCESS) {
+      view_ = std::move(parsed.top);
+      stamp_ = registry::StampOf(*file_);
+    }
+    return rc;
   }
 
   std::mutex mutex_;
   std::map<std::uintptr_t, KeyReference> handles_;
   std::uintptr_t next_ = 0x1000;
+
+  std::optional<std::filesystem::path> file_;  // the file the view and changes belong to
+  std::optional<registry::FileStamp> stamp_;   // of the file as the view was read
+  RegistryNode view_;                          // the file with the changes applied
+  std::vector<Change> pending_;                // not saved yet, oldest first
 };
 
 }  // namespace
@@ -360,6 +439,10 @@ LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 
 LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
   return EmulatedRegistry::Instance().DeleteTree(hKey, lpSubKey);
+}
+
+LONG RegFlushKey(HKEY hKey) {
+  return EmulatedRegistry::Instance().Flush(hKey);
 }
 
 LONG RegCloseKey(HKEY hKey) {

@@ -37,6 +37,10 @@ LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
   return ::RegDeleteTreeA(hKey, lpSubKey);
 }
 
+LONG RegFlushKey(HKEY hKey) {
+  return ::RegFlushKey(hKey);
+}
+
 LONG RegCloseKey(HKEY hKey) {
   return ::RegCloseKey(hKey);
 }

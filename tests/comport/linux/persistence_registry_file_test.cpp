@@ -3,6 +3,7 @@
 #include "comport/settings_files.h"
 #include "winapi/winapi.h"
 
+#include "../../winapi/linux/file_replacement_counter.h"
 #include "../../winapi/linux/registry_test_support.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,44 @@ TEST_F(PersistenceRegistryFile, AnUnreadableRegistryIsAComponentError) {
     EXPECT_EQ(error.OsErrorCode(), static_cast<std::uint32_t>(ERROR_CANTREAD));
   }
   EXPECT_TRUE(std::filesystem::is_directory(File()));
+}
+
+// All the values of one save reach the file in a single replacement.
+TEST_F(PersistenceRegistryFile, ASaveWritesTheFileOnce) {
+  winapi::testing::ReplacementCounter renames(Folder());
+  TComPort port(nullptr);
+  port.SetStoredGroups(
+      TSettingGroups{sgConnection, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOther});
+  port.SetPort("COM4");
+  SaveSettingsToRegistry(port, HKEY_CURRENT_USER, "Software\\Once");
+  EXPECT_EQ(renames.Take("registry.dat"), 1);
+  port.SetPort("COM5");
+  SaveSettingsToRegistry(port, HKEY_CURRENT_USER, "Software\\Once");
+  EXPECT_EQ(renames.Take("registry.dat"), 1);
+
+  TComPort loaded(nullptr);
+  loaded.SetStoredGroups(port.StoredGroups());
+  LoadSettingsFromRegistry(loaded, HKEY_CURRENT_USER, "Software\\Once");
+  EXPECT_EQ(loaded.Port(), "COM5");
+  EXPECT_EQ(renames.Take("registry.dat"), 0);
+}
+
+// The values are written when the save ends, and a failure then is still reported.
+TEST_F(PersistenceRegistryFile, AFailedWriteAtTheEndOfASaveIsAComponentError) {
+  TComPort port(nullptr);
+  SaveSettingsToRegistry(port, HKEY_CURRENT_USER, "Software\\Locked");
+  std::filesystem::permissions(File(), std::filesystem::perms::owner_read);
+  port.SetPort("COM8");
+  try {
+    SaveSettingsToRegistry(port, HKEY_CURRENT_USER, "Software\\Locked");
+    FAIL() << "saving into a read-only registry file succeeded";
+  } catch (const EComPortExt& error) {
+    EXPECT_EQ(error.ErrorCode(), 23);
+    EXPECT_EQ(error.OsErrorCode(), static_cast<std::uint32_t>(ERROR_CANTWRITE));
+  }
+  TComPort loaded(nullptr);
+  LoadSettingsFromRegistry(loaded, HKEY_CURRENT_USER, "Software\\Locked");
+  EXPECT_EQ(loaded.Port(), "COM1");
 }
 
 }  // namespace

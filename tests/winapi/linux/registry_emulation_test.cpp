@@ -104,6 +104,7 @@ TEST_F(RegistryEmulation, DamagedFileLoadsWhatCanBeReadAndIsKeptBeforeRewriting)
             ERROR_FILE_NOT_FOUND);
 
   ASSERT_EQ(SetDword(key.handle, "New", 1), ERROR_SUCCESS);
+  ASSERT_EQ(RegFlushKey(key.handle), ERROR_SUCCESS);
   std::ifstream copy(Folder() / "registry.dat.damaged-1", std::ios::binary);
   const std::string kept((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
   EXPECT_EQ(kept, damaged);

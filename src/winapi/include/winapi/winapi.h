@@ -58,6 +58,8 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
+// Writes the key's changes to disk now; on Linux, closing a key or deleting one does too.
+LONG RegFlushKey(HKEY hKey);
 LONG RegCloseKey(HKEY hKey);
 
 }  // namespace winapi
