@@ -68,8 +68,8 @@ TEST_F(DeviceSessionTest, AnEarlierReplyOvertakesALateOneOnlyByItsTime) {
 
 TEST_F(DeviceSessionTest, APartialRequestExpiresThroughTakeDue) {
   session.Received(Bytes{0xF2}, start);
-  EXPECT_EQ(session.NextDeadline(), start + kFrameGap);
-  EXPECT_TRUE(session.TakeDue(start + kFrameGap).empty());
+  EXPECT_EQ(session.NextDeadline(), start + kRequestTimeout);
+  EXPECT_TRUE(session.TakeDue(start + kRequestTimeout).empty());
   EXPECT_FALSE(session.NextDeadline());
   const auto frames = session.Frames();
   ASSERT_EQ(frames.size(), 2u);
@@ -105,7 +105,7 @@ TEST_F(DeviceSessionTest, StateAndRateFollowWrites) {
   EXPECT_EQ(session.State().Get(Setting::BaudRateCode), 4);
   // Still at 19200: the device no longer understands.
   session.Received(Bytes{0xF0, 0xF0}, start + milliseconds(1));
-  EXPECT_TRUE(session.TakeDue(start + kFrameGap * 3).empty());
+  EXPECT_TRUE(session.TakeDue(start + kRequestTimeout * 3).empty());
   EXPECT_EQ(session.Frames().back().request, RequestKind::WrongRate);
 }
 

@@ -183,7 +183,7 @@ TEST_F(Pzrq480Framing, AKnownRequestEndsWithItsLastByte) {
   const Bytes request = WithChecksum({0xF2, 4, 0xFF});
   for (std::size_t i = 0; i + 1 < request.size(); ++i) {
     EXPECT_TRUE(Feed({request[i]}, milliseconds(i)).empty());
-    EXPECT_EQ(model.FrameDeadline(), start + milliseconds(i) + kFrameGap);
+    EXPECT_EQ(model.FrameDeadline(), start + milliseconds(i) + kRequestTimeout);
   }
   const auto done = Feed({request.back()}, milliseconds(3));
   ASSERT_EQ(done.size(), 1u);
@@ -204,13 +204,14 @@ TEST_F(Pzrq480Framing, TwoRequestsInOneReadAreTwoExchanges) {
 
 TEST_F(Pzrq480Framing, SilenceEndsAPartialRequest) {
   Feed({0xF2, 0x01}, milliseconds(0));
-  EXPECT_FALSE(model.Expire(start + kFrameGap - milliseconds(1)));
+  EXPECT_FALSE(model.Expire(start + kRequestTimeout - milliseconds(1)));
   // The rest arrives too late: the first part is given up, the rest is a frame of its own.
-  const auto done = Feed({0xFF, 0x0C}, kFrameGap);
+  const auto done = Feed({0xFF, 0x0C}, kRequestTimeout);
   ASSERT_EQ(done.size(), 1u);
   EXPECT_EQ(done[0].kind, RequestKind::Incomplete);
   EXPECT_EQ(done[0].request, (Bytes{0xF2, 0x01}));
-  const auto rest = model.Expire(start + 2 * kFrameGap);
+  EXPECT_FALSE(model.Expire(start + kRequestTimeout + kFrameGap - milliseconds(1)));
+  const auto rest = model.Expire(start + kRequestTimeout + kFrameGap);
   ASSERT_TRUE(rest);
   EXPECT_EQ(rest->kind, RequestKind::UnknownCommand);
   EXPECT_EQ(rest->request, (Bytes{0xFF, 0x0C}));
@@ -220,7 +221,7 @@ TEST_F(Pzrq480Framing, SilenceEndsAPartialRequest) {
 
 TEST_F(Pzrq480Framing, SlowBytesWithinTheGapStillMakeOneRequest) {
   const Bytes request = WithChecksum({0xF2, 3, 0xFF});
-  const milliseconds step = kFrameGap - milliseconds(1);
+  const milliseconds step = kRequestTimeout - milliseconds(1);
   std::vector<Exchange> done;
   for (std::size_t i = 0; i < request.size(); ++i) done = Feed({request[i]}, step * int(i));
   ASSERT_EQ(done.size(), 1u);
@@ -230,6 +231,7 @@ TEST_F(Pzrq480Framing, SlowBytesWithinTheGapStillMakeOneRequest) {
 TEST_F(Pzrq480Framing, AnUnknownFirstByteSpoilsTheFrameUntilSilence) {
   // Noise directly before a request makes the whole burst one unknown frame.
   EXPECT_TRUE(Feed({0x00, 0xF0, 0xF0}, milliseconds(0)).empty());
+  EXPECT_EQ(model.FrameDeadline(), start + kFrameGap);
   const auto spoiled = model.Expire(start + kFrameGap);
   ASSERT_TRUE(spoiled);
   EXPECT_EQ(spoiled->kind, RequestKind::UnknownCommand);
@@ -239,6 +241,8 @@ TEST_F(Pzrq480Framing, AnUnknownFirstByteSpoilsTheFrameUntilSilence) {
 TEST_F(Pzrq480Framing, BytesAtAnotherRateSpoilTheFrameTheyFallInto) {
   EXPECT_TRUE(Feed({0xF2, 0x01}, milliseconds(0), 38400).empty());
   EXPECT_TRUE(Feed({0xFF, 0x0C}, milliseconds(1)).empty());
+  // Garbage has no known length: the shorter silence ends it.
+  EXPECT_EQ(model.FrameDeadline(), start + milliseconds(1) + kFrameGap);
   const auto garbage = model.Expire(start + milliseconds(1) + kFrameGap);
   ASSERT_TRUE(garbage);
   EXPECT_EQ(garbage->kind, RequestKind::WrongRate);

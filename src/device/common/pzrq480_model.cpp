@@ -194,13 +194,18 @@ std::vector<Exchange> Pzrq480Model::Receive(std::span<const std::uint8_t> bytes,
   return done;
 }
 
+std::chrono::milliseconds Pzrq480Model::PartialGap() const {
+  const bool request = !partialGarbled_ && RequestLength(partial_.front()) != 0;
+  return request ? kRequestTimeout : kFrameGap;
+}
+
 std::optional<Clock::time_point> Pzrq480Model::FrameDeadline() const {
   if (partial_.empty()) return std::nullopt;
-  return lastByte_ + kFrameGap;
+  return lastByte_ + PartialGap();
 }
 
 std::optional<Exchange> Pzrq480Model::Expire(Clock::time_point now) {
-  if (partial_.empty() || now < lastByte_ + kFrameGap) return std::nullopt;
+  if (partial_.empty() || now < lastByte_ + PartialGap()) return std::nullopt;
   return FinishPartial();
 }
 

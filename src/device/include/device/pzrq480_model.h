@@ -2,10 +2,13 @@
 // own baud rate and the request/reply protocol. No I/O and no threads: the callers feed it
 // what arrived and send what it answers.
 //
-// Framing: a request ends when it is complete (F0 takes 2 bytes, F2 takes 4) or after
-// kFrameGap of silence, whichever comes first; anything else is ended by the silence
-// alone. Bytes that arrive at another rate than the device's are garbage to it: they spoil
-// the frame they fall into, which then ends by silence and gets no reply.
+// Framing: a request ends when it is complete (F0 takes 2 bytes, F2 takes 4); a request
+// cut short is given up after kRequestTimeout of silence. Any other frame (an unknown
+// command, noise) ends after kFrameGap of silence. Bytes that arrive at another rate than
+// the device's are garbage to it: they spoil the frame they fall into, which then ends by
+// silence and gets no reply. Both silences are shorter than the 60 ms the PC waits after
+// each request, so the next request always starts a frame of its own; the longer one for
+// requests keeps a sender that is held up between two bytes from losing its request.
 #pragma once
 
 #include <array>
@@ -21,8 +24,10 @@ namespace device {
 
 using Clock = std::chrono::steady_clock;
 
-// A partial request is given up after this much silence.
+// Silence that ends a frame that is not a known request.
 inline constexpr std::chrono::milliseconds kFrameGap{30};
+// Silence after which a known request that is not complete is given up.
+inline constexpr std::chrono::milliseconds kRequestTimeout{50};
 // The time the device takes to answer a complete request.
 inline constexpr std::chrono::milliseconds kReplyTime{2};
 // Longer runs without a pause end the frame anyway, so garbage cannot grow without bound.
@@ -134,6 +139,7 @@ class Pzrq480Model {
 
  private:
   Exchange FinishPartial();
+  std::chrono::milliseconds PartialGap() const;
   Exchange Answer(std::span<const std::uint8_t> frame, std::uint32_t lineRate);
   std::vector<ReplyBurst> Deliver(std::vector<std::uint8_t> reply);
 
