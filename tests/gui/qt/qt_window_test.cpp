@@ -3,6 +3,7 @@
 #include "common/tab_order.h"
 #include "gui_qt/qt_application.h"
 #include "modal_watch.h"
+#include "pick_item.h"
 #include "qstring_print.h"
 
 #include <gtest/gtest.h>
@@ -153,7 +154,14 @@ TEST_F(QtWindowTest, UserChangesReachTheModel) {
   EXPECT_EQ(form.edit.ItemIndex(), -1);
   EXPECT_EQ(edit->currentText(), "COM12");
 
-  edit->setCurrentIndex(0);  // as picking from the drop-down does
+  // Picking from the drop-down the item the widget still counts as current.
+  ASSERT_EQ(edit->currentIndex(), 1);
+  ASSERT_TRUE(gui_qt_test::PickItem(*edit, 1));
+  EXPECT_EQ(form.edit.ItemIndex(), 1);
+  EXPECT_EQ(form.edit.Text(), "COM7");
+  EXPECT_EQ(edit->currentText(), "COM7");
+
+  edit->setCurrentIndex(0);  // a keyboard or wheel step changes the index
   EXPECT_EQ(form.edit.ItemIndex(), 0);
   EXPECT_EQ(form.edit.Text(), "COM3");
 }

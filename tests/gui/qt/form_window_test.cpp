@@ -1,0 +1,335 @@
+// The configurator's window on the Qt back end, against the emulated device on virtual
+// lines.
+#ifdef PZ_HAVE_CONFIGURATOR
+
+#include "configurator/form_pzrq480.h"
+#include "device/virtual_line_device.h"
+#include "gui_qt/qt_application.h"
+#include "gui_qt/qt_window.h"
+#include "modal_watch.h"
+#include "pick_item.h"
+#include "qstring_print.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using configurator::TFormPZRQ480;
+using gui_qt_test::ModalWatch;
+
+// Every COM1..COM20 of the port map leads nowhere, so start-up finds only the virtual
+// lines a test creates, whatever devices the machine has.
+class EmptyPortMap {
+ public:
+  EmptyPortMap()
+      : dir_(std::filesystem::temp_directory_path() /
+             ("pz-qt-ports-" + std::to_string(::getpid()))) {
+    std::filesystem::create_directories(dir_);
+    for (int i = 1; i <= 20; ++i) {
+      const auto link = dir_ / ("COM" + std::to_string(i));
+      std::error_code ignored;
+      std::filesystem::remove(link, ignored);
+      std::filesystem::create_symlink("/nonexistent", link);
+    }
+    ::setenv("PZ_PORT_MAP_DIR", dir_.c_str(), 1);
+  }
+  ~EmptyPortMap() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+class FormWindowTest : public testing::Test {
+ protected:
+  FormWindowTest() { static EmptyPortMap map; }
+
+  void AddDevice(const std::string& port, device::DeviceState state = {}) {
+    devices.push_back(std::make_unique<device::VirtualLineDevice>(port, state));
+  }
+
+  // As the program starts: the form, its widgets, start-up, the window shown.
+  void Start() {
+    form = std::make_unique<TFormPZRQ480>(app);
+    view = std::make_unique<gui_qt::QtWindow>(form->Window(), app);
+    app.RunHandler([this] { form->FormCreate(); });
+    view->Show();
+  }
+
+  template <class W>
+  W* Get(const char* name) {
+    W* widget = qobject_cast<W*>(view->Find(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+
+  gui_qt::QtApplication app;
+  std::vector<std::unique_ptr<device::VirtualLineDevice>> devices;
+  std::unique_ptr<TFormPZRQ480> form;
+  std::unique_ptr<gui_qt::QtWindow> view;
+};
+
+TEST_F(FormWindowTest, WidgetsMatchTheWindowTable) {
+  AddDevice("COM3");
+  AddDevice("COM7");
+  Start();
+  const QStringList rates{"19200", "38400", "57600", "115200"};
+  const struct {
+    const char* name;
+    const char* kind;
+    const char* parent;
+    QRect bounds;  // labels: position only
+    QString text;
+    int items;  // -1: no list
+    QString first;
+    QString last;
+  } table[] = {
+      {"Label1", "QLabel", "FormPZRQ480", {8, 8, 0, 0}, "Port num:", -1, "", ""},
+      {"Label8", "QLabel", "FormPZRQ480", {160, 8, 0, 0}, "Port baud:", -1, "", ""},
+      {"cbPort", "QComboBox", "FormPZRQ480", {8, 24, 145, 21}, "COM3", 2, "COM3", "COM7"},
+      {"cbSearchBaud",
+       "QComboBox",
+       "FormPZRQ480",
+       {160, 24, 73, 21},
+       "19200",
+       4,
+       "19200",
+       "115200"},
+      {"btnRead", "QPushButton", "FormPZRQ480", {8, 56, 105, 25}, "Read settings", -1, "", ""},
+      {"GroupBox3",
+       "QGroupBox",
+       "FormPZRQ480",
+       {8, 88, 225, 49},
+       " Device informations ",
+       -1,
+       "",
+       ""},
+      {"Label7", "QLabel", "GroupBox3", {16, 24, 0, 0}, "Version:", -1, "", ""},
+      {"lVer", "QLabel", "GroupBox3", {64, 24, 0, 0}, "...", -1, "", ""},
+      {"GroupBox1", "QGroupBox", "FormPZRQ480", {8, 144, 225, 81}, " Base settings ", -1, "", ""},
+      {"Label2", "QLabel", "GroupBox1", {16, 27, 0, 0}, "XpressNet address:", -1, "", ""},
+      {"cbXPAddr", "QComboBox", "GroupBox1", {120, 24, 81, 21}, "31", 31, "1", "31"},
+      {"Label3", "QLabel", "GroupBox1", {16, 51, 0, 0}, "Baud rate:", -1, "", ""},
+      {"cbBaudRate", "QComboBox", "GroupBox1", {120, 48, 81, 21}, "19200", 4, "19200", "115200"},
+      {"pWait", "QLabel", "FormPZRQ480", {24, 168, 185, 41}, "Please wait...", -1, "", ""},
+      {"GroupBox2", "QGroupBox", "FormPZRQ480", {8, 232, 225, 89}, " S88 settings ", -1, "", ""},
+      {"Label4", "QLabel", "GroupBox2", {16, 27, 0, 0}, "S88 start address:", -1, "", ""},
+      {"cbS88Addr", "QComboBox", "GroupBox2", {120, 24, 81, 21}, "65", 192, "1", "192"},
+      {"Label6", "QLabel", "GroupBox2", {16, 51, 0, 0}, "S88 module num:", -1, "", ""},
+      {"Label5", "QLabel", "FormPZRQ480", {24, 283, 0, 0}, "Baud rate:", -1, "", ""},
+      {"cbS88Num", "QComboBox", "FormPZRQ480", {128, 280, 81, 21}, "1", 126, "1", "126"},
+      {"GroupBox4", "QGroupBox", "FormPZRQ480", {8, 328, 225, 65}, " Command station ", -1, "", ""},
+      {"Label9", "QLabel", "GroupBox4", {16, 27, 0, 0}, "Type:", -1, "", ""},
+      {"cbCommStat",
+       "QComboBox",
+       "GroupBox4",
+       {56, 24, 145, 21},
+       "General (Lenz, Roco)",
+       2,
+       "General (Lenz, Roco)",
+       "Tran ZF5"},
+      {"btnWrite", "QPushButton", "FormPZRQ480", {8, 400, 105, 25}, "Write settings", -1, "", ""},
+      {"SpeedButton1", "QToolButton", "FormPZRQ480", {200, 400, 25, 25}, "?", -1, "", ""},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.name);
+    QWidget* widget = view->Find(row.name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->objectName(), row.name);
+    EXPECT_STREQ(widget->metaObject()->className(), row.kind);
+    EXPECT_EQ(widget->parentWidget()->objectName(), row.parent);
+    EXPECT_EQ(widget->pos(), row.bounds.topLeft());
+    if (row.bounds.width() > 0) {
+      EXPECT_EQ(widget->size(), row.bounds.size());
+    }
+    QString text;
+    if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) text = button->text();
+    if (auto* group = qobject_cast<QGroupBox*>(widget)) text = group->title();
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+      text = combo->currentText();
+      ASSERT_EQ(combo->count(), row.items);
+      EXPECT_EQ(combo->itemText(0), row.first);
+      EXPECT_EQ(combo->itemText(row.items - 1), row.last);
+      EXPECT_EQ(combo->isEditable(), std::string(row.name) == "cbPort");
+    }
+    EXPECT_EQ(text, row.text);
+  }
+  EXPECT_EQ(Get<QComboBox>("cbBaudRate")->count(), rates.size());
+
+  QWidget& window = view->Widget();
+  EXPECT_EQ(window.objectName(), "FormPZRQ480");
+  EXPECT_EQ(window.windowTitle(), "PZ-RQ480 (XpressNet, S88 - PC interface)");
+  EXPECT_EQ(window.size(), QSize(241, 436));
+  EXPECT_EQ(window.minimumSize(), window.maximumSize());
+  EXPECT_EQ(window.pos(), QPoint(192, 109));
+  EXPECT_FALSE(window.windowFlags() &
+               (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+  EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_EQ(window.font().pointSize(), 8);
+
+  // The wait panel is hidden; shown, it lies over the base settings.
+  auto* wait = Get<QLabel>("pWait");
+  EXPECT_FALSE(wait->isVisible());
+  form->pWait.SetVisible(true);
+  EXPECT_EQ(window.childAt(wait->geometry().center()), wait);
+  form->pWait.SetVisible(false);
+  // Label5 is covered by the S88 group box; cbS88Num sits over it.
+  EXPECT_NE(window.childAt(Get<QLabel>("Label5")->geometry().center()), Get<QLabel>("Label5"));
+  const QWidget* overNum = window.childAt(Get<QComboBox>("cbS88Num")->geometry().center());
+  ASSERT_NE(overNum, nullptr);
+  EXPECT_TRUE(overNum == Get<QComboBox>("cbS88Num") ||
+              overNum->parentWidget() == Get<QComboBox>("cbS88Num"));
+
+  EXPECT_EQ(Get<QToolButton>("SpeedButton1")->focusPolicy(), Qt::NoFocus);
+  QTimer* timer = app.TimerOf(form->Timer1);
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(timer->interval(), 10);
+  EXPECT_TRUE(timer->isActive());
+}
+
+TEST_F(FormWindowTest, TabKeyWalksTheTableOrder) {
+  AddDevice("COM3");
+  Start();
+  view->Widget().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view->Widget()));
+  Get<QComboBox>("cbPort")->setFocus();
+  const std::vector<QString> expected{"cbPort",     "cbXPAddr", "cbBaudRate", "btnRead",
+                                      "cbS88Addr",  "btnWrite", "cbS88Num",   "cbSearchBaud",
+                                      "cbCommStat", "cbPort"};
+  std::vector<QString> visited;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    // The editable list's line edit has no name of its own.
+    if (focus->objectName().isEmpty()) focus = focus->parentWidget();
+    visited.push_back(focus->objectName());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  EXPECT_EQ(visited, expected);
+}
+
+TEST_F(FormWindowTest, ReadSettingsFillsTheListsAndTheVersion) {
+  device::DeviceState state;
+  state.hardwareVersion = 0x12;
+  state.softwareVersion = 7;
+  state.settings = {12, 1, 33, 4, 1};
+  AddDevice("COM3", state);
+  Start();
+  ASSERT_EQ(Get<QComboBox>("cbPort")->currentText(), "COM3");
+
+  // The wait panel shows while the read runs, mirrored from inside the handler.
+  bool waitShown = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout,
+                   [&] { waitShown |= Get<QLabel>("pWait")->isVisible(); });
+  watch.start(1);
+  QTest::mouseClick(Get<QPushButton>("btnRead"), Qt::LeftButton);
+  watch.stop();
+
+  EXPECT_TRUE(waitShown);
+  EXPECT_FALSE(Get<QLabel>("pWait")->isVisible());
+  EXPECT_EQ(Get<QLabel>("lVer")->text(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(Get<QComboBox>("cbXPAddr")->currentText(), "12");
+  EXPECT_EQ(Get<QComboBox>("cbBaudRate")->currentText(), "19200");
+  EXPECT_EQ(Get<QComboBox>("cbS88Addr")->currentText(), "33");
+  EXPECT_EQ(Get<QComboBox>("cbS88Num")->currentText(), "4");
+  EXPECT_EQ(Get<QComboBox>("cbCommStat")->currentText(), "Tran ZF5");
+  EXPECT_TRUE(Get<QPushButton>("btnRead")->isEnabled());
+  EXPECT_FALSE(form->ComPort->Connected());
+}
+
+TEST_F(FormWindowTest, InformationButtonShowsThePlainMessage) {
+  Start();
+  QString caption;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::Critical;
+  ModalWatch watch([&](QMessageBox& box) {
+    caption = box.windowTitle();
+    text = box.text();
+    icon = box.icon();
+  });
+  QTest::mouseClick(Get<QToolButton>("SpeedButton1"), Qt::LeftButton);
+  ASSERT_TRUE(watch.Seen());
+  EXPECT_EQ(caption, "PZ-RQ480 PC interface configurator");
+  EXPECT_TRUE(text.startsWith("PZ-RQ480, PC interface configurator\n\n")) << text.toStdString();
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+}
+
+TEST_F(FormWindowTest, PortErrorOfAHandlerIsShownAndTheWindowGoesOn) {
+  AddDevice("COM3");
+  Start();
+  // "Write settings" opens the typed port, which leads nowhere.
+  Get<QComboBox>("cbPort")->setEditText("COM9");
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  {
+    ModalWatch watch([&](QMessageBox& box) {
+      text = box.text();
+      icon = box.icon();
+    });
+    QTest::mouseClick(Get<QPushButton>("btnWrite"), Qt::LeftButton);
+    ASSERT_TRUE(watch.Seen());
+  }
+  EXPECT_EQ(icon, QMessageBox::Critical);
+  EXPECT_TRUE(text.contains("Unable to open com port")) << text.toStdString();
+  EXPECT_TRUE(text.endsWith("COM9.")) << text.toStdString();
+  EXPECT_FALSE(app.Terminated());
+
+  // Still running: a read on the listed port works once it is picked again.
+  auto* port = Get<QComboBox>("cbPort");
+  ASSERT_TRUE(gui_qt_test::PickItem(*port, 0));
+  ASSERT_EQ(form->cbPort.ItemIndex(), 0);
+  QTest::mouseClick(Get<QPushButton>("btnRead"), Qt::LeftButton);
+  EXPECT_EQ(Get<QLabel>("lVer")->text(), "HW ver.: 1.2,  SW ver.: 7");
+}
+
+TEST_F(FormWindowTest, ClosingDuringAReadEndsTheLoopAndClosesThePort) {
+  AddDevice("COM3");
+  devices.front()->SetFault({device::Fault::LateReply, std::chrono::milliseconds(200)});
+  Start();
+  bool stayedOpen = false;
+  bool asked = false;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (asked || !form->Busy() || !form->ComPort->Connected()) return;
+    asked = true;
+    view->Widget().close();
+    stayedOpen = view->Widget().isVisible();
+  });
+  closer.start(5);
+  // As in the program: the click arrives in the application's main loop, which must end
+  // once the abandoned read has closed the port.
+  QTimer::singleShot(0, [&] { QTest::mouseClick(Get<QPushButton>("btnRead"), Qt::LeftButton); });
+  QTimer::singleShot(std::chrono::seconds(60), [] { QCoreApplication::exit(1); });  // a hang
+  EXPECT_EQ(QApplication::exec(), 0);
+  closer.stop();
+
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_TRUE(app.Terminated());
+  EXPECT_FALSE(form->Busy());
+  EXPECT_FALSE(form->ComPort->Connected());
+  const auto frames = devices.front()->Frames();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back().kind, device::LogKind::PortClosed);
+}
+
+}  // namespace
+
+#endif  // PZ_HAVE_CONFIGURATOR
