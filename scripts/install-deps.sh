@@ -3,7 +3,11 @@
 # Usage: scripts/install-deps.sh [--wine]   (--wine adds Wine, to run the Windows tests)
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-x86-64-posix
-          python3 socat strace clang libclang-rt-14-dev)
+          python3 socat strace clang libclang-rt-14-dev
+          # The Qt window and its tests; a font with the classic dialog font's widths.
+          qt6-base-dev fonts-liberation
+          # The window on a virtual display: the end-to-end run and the screenshot.
+          xvfb xauth x11-utils x11-apps xdotool imagemagick)
 for arg in "$@"; do
   case "$arg" in
     --wine) packages+=(wine wine64) ;;
