@@ -57,7 +57,7 @@ pids+=($!)
 wait_for 20 test -s "$work/sim.out" || { echo "pzrq480-sim did not start" >&2; cat "$work/sim.err" >&2; exit 1; }
 echo "pzrq480-sim serves $(head -n1 "$work/sim.out") on $(sed -n 2p "$work/sim.out")"
 
-"$window_bin" >"$work/window.log" 2>&1 &
+env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY "$window_bin" >"$work/window.log" 2>&1 &
 pids+=($!)
 window_id() { xdotool search --name '^PZ-RQ480 \(XpressNet' 2>/dev/null | head -n1; }
 window_open() { test -n "$(window_id)"; }
