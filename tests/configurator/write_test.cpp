@@ -73,10 +73,12 @@ TEST_F(Write, APortThatDoesNotStayOpenGivesNotConnected) {
   // The last report of opening closes the port again.
   bool closing = true;
   form->ComPort->OnRLSDChange = [&](comport::TObject*, bool) {
-    if (closing) form->ComPort->Close();
+    if (!closing) return;
     closing = false;
+    form->ComPort->Close();
   };
   Click(form->btnWrite);
+  form->ComPort->OnRLSDChange = nullptr;
   EXPECT_EQ(app.Errors(), std::vector<std::string>{});
   EXPECT_EQ(app.Messages(), std::vector<std::string>{"Not connected!"});
   EXPECT_TRUE(ReceivedFrames(dev).empty());
