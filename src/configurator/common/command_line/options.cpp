@@ -1,0 +1,131 @@
+#include "configurator/command_line/options.h"
+
+#include "configurator/device_settings.h"
+
+#include <algorithm>
+
+namespace configurator::command_line {
+
+namespace {
+
+struct CommandName {
+  const char* name;
+  Command command;
+};
+
+constexpr CommandName kCommands[] = {
+    {"ports", Command::Ports},   {"read", Command::Read}, {"write", Command::Write},
+    {"detect", Command::Detect}, {"help", Command::Help},
+};
+
+// The value of "--name value" or "--name=value"; advances `i` past what it used.
+std::string OptionValue(const std::vector<std::string>& args, std::size_t& i,
+                        const std::string& name, const std::string& inlineValue, bool hasInline) {
+  if (hasInline) return inlineValue;
+  if (i + 1 >= args.size()) throw UsageError("option --" + name + " needs a value");
+  return args[++i];
+}
+
+}  // namespace
+
+Options ParseOptions(const std::vector<std::string>& args) {
+  Options options;
+  bool haveCommand = false;
+  bool help = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.rfind("--", 0) != 0) {
+      if (haveCommand) throw UsageError("unexpected argument '" + arg + "'");
+      const auto it = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                   [&](const CommandName& c) { return arg == c.name; });
+      if (it == std::end(kCommands)) throw UsageError("unknown command '" + arg + "'");
+      options.command = it->command;
+      haveCommand = true;
+      continue;
+    }
+    const std::size_t equals = arg.find('=');
+    const bool hasInline = equals != std::string::npos;
+    const std::string name = arg.substr(2, hasInline ? equals - 2 : std::string::npos);
+    const std::string inlineValue = hasInline ? arg.substr(equals + 1) : std::string();
+    auto flag = [&](bool& target) {
+      if (hasInline) throw UsageError("option --" + name + " takes no value");
+      target = true;
+    };
+
+    if (name == "help") {
+      flag(help);
+    } else if (name == "json") {
+      flag(options.json);
+    } else if (name == "trace") {
+      flag(options.trace);
+    } else if (name == "port") {
+      options.port = OptionValue(args, i, name, inlineValue, hasInline);
+      if (options.port->empty()) throw UsageError("option --port needs a port name");
+    } else if (name == "baud") {
+      options.baud = OptionValue(args, i, name, inlineValue, hasInline);
+    } else {
+      const auto& settings = DeviceSettings();
+      const auto it = std::find_if(settings.begin(), settings.end(),
+                                   [&](const DeviceSetting& s) { return name == s.option; });
+      if (it == settings.end()) throw UsageError("unknown option '" + arg + "'");
+      options.settings[it - settings.begin()] = OptionValue(args, i, name, inlineValue, hasInline);
+    }
+  }
+  if (help) {
+    options.command = Command::Help;
+    return options;
+  }
+  if (!haveCommand) throw UsageError("no command given");
+  const bool anySetting = std::any_of(options.settings.begin(), options.settings.end(),
+                                      [](const auto& value) { return value.has_value(); });
+  if (options.command == Command::Write && !anySetting) {
+    throw UsageError("write needs at least one setting to change");
+  }
+  if (options.command != Command::Write && anySetting) {
+    throw UsageError("settings can only be given to write");
+  }
+  return options;
+}
+
+std::string UsageText() {
+  std::string text =
+      "Usage: pzrq480-cli COMMAND [OPTIONS]\n"
+      "\n"
+      "Commands:\n"
+      "  ports    list the serial ports COM1..COM20 that can be opened\n"
+      "  read     show the device's versions and its five settings\n"
+      "  write    change the settings given below; the others keep their values\n"
+      "  detect   look for the device on every port and search rate\n"
+      "\n"
+      "Options:\n"
+      "  --port NAME   COM name or device path (default: the first port found)\n"
+      "  --baud RATE   rate to talk to the device at: 19200 (default), 38400, 57600, 115200\n"
+      "  --json        print the result as JSON (ports, read, write)\n"
+      "  --trace       show every byte sent and received on standard error\n"
+      "  --help        show this text\n"
+      "\n"
+      "Settings (write):\n";
+  for (const DeviceSetting& setting : DeviceSettings()) {
+    const auto items = setting.Items();
+    std::string values;
+    if (setting.coding == ValueCoding::DecimalText) {
+      values = items.front() + ".." + items.back();
+    } else {
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i) values += ", ";
+        values +=
+            "\"" + items[i] + "\" or " + std::to_string(setting.ValueForIndex(static_cast<int>(i)));
+      }
+    }
+    std::string option = std::string("  --") + setting.option + " VALUE";
+    option.resize(std::max<std::size_t>(option.size() + 1, 28), ' ');
+    text += option + setting.label + ": " + values + "\n";
+  }
+  text +=
+      "\n"
+      "Exit status: 0 on success, 1 when the port cannot be opened, the device does not\n"
+      "answer or a value is refused, 2 for a usage error.\n";
+  return text;
+}
+
+}  // namespace configurator::command_line

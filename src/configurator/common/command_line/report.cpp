@@ -1,0 +1,156 @@
+#include "configurator/command_line/report.h"
+
+#include <charconv>
+
+namespace configurator::command_line {
+
+namespace {
+
+const char* StatusText(ReplyStatus status) {
+  switch (status) {
+    case ReplyStatus::NoReply:
+      return "no reply";
+    case ReplyStatus::BadChecksum:
+      return "bad checksum";
+    case ReplyStatus::NotAsked:
+      return "not read";
+    case ReplyStatus::Good:
+      break;
+  }
+  return "ok";
+}
+
+std::string HardwareText(std::uint8_t version) {
+  return std::to_string(version >> 4) + "." + std::to_string(version & 0x0F);
+}
+
+// An item that is a number goes into JSON as a number, any other as a string.
+std::string JsonItem(const std::string& item) {
+  int number = 0;
+  const char* end = item.data() + item.size();
+  const auto [ptr, error] = std::from_chars(item.data(), end, number);
+  if (!item.empty() && error == std::errc() && ptr == end) return item;
+  return JsonString(item);
+}
+
+}  // namespace
+
+ReadReportView CollectRead(TFormPZRQ480& form) {
+  ReadReportView report;
+  report.port = form.ComPort ? form.ComPort->Port() : form.cbPort.Text();
+  report.searchBaud = form.cbSearchBaud.Text();
+  report.version = form.LastRead.version;
+  report.hardwareVersion = form.LastRead.hardwareVersion;
+  for (std::size_t i = 0; i < report.settings.size(); ++i) {
+    const DeviceSetting& setting = DeviceSettings()[i];
+    const ui::ComboBox& list = form.*setting.list;
+    SettingReport& entry = report.settings[i];
+    entry.setting = &setting;
+    entry.reply = form.LastRead.settings[i];
+    entry.index = entry.reply.status == ReplyStatus::Good ? list.ItemIndex() : -1;
+    entry.text = entry.index >= 0 ? list.Text() : std::string();
+  }
+  return report;
+}
+
+std::vector<std::string> Problems(const ReadReportView& report) {
+  std::vector<std::string> problems;
+  if (report.version.status != ReplyStatus::Good) {
+    problems.push_back(report.port + ": version query: " + StatusText(report.version.status));
+  }
+  for (const SettingReport& entry : report.settings) {
+    const std::string head = report.port + ": " + entry.setting->label + ": ";
+    if (entry.reply.status != ReplyStatus::Good) {
+      problems.push_back(head + StatusText(entry.reply.status));
+    } else if (entry.index < 0) {
+      problems.push_back(head + "the device holds " + std::to_string(entry.reply.value) +
+                         ", which is not a valid value");
+    }
+  }
+  return problems;
+}
+
+std::string FormatText(const ReadReportView& report) {
+  std::string text = "Port: " + report.port + " at " + report.searchBaud + " baud\n";
+  if (report.version.status == ReplyStatus::Good) {
+    text += "Hardware version: " + HardwareText(report.hardwareVersion) + "\n";
+    text += "Software version: " + std::to_string(report.version.value) + "\n";
+  } else {
+    text += std::string("Version: ") + StatusText(report.version.status) + "\n";
+  }
+  for (const SettingReport& entry : report.settings) {
+    text += std::string(entry.setting->label) + ": ";
+    if (entry.reply.status != ReplyStatus::Good) {
+      text += StatusText(entry.reply.status);
+    } else if (entry.index < 0) {
+      text += "invalid value " + std::to_string(entry.reply.value);
+    } else {
+      text += entry.text;
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+std::string FormatJson(const ReadReportView& report) {
+  const bool versionGood = report.version.status == ReplyStatus::Good;
+  std::string json = "{\n";
+  json += "  \"port\": " + JsonString(report.port) + ",\n";
+  json += "  \"searchBaud\": " + JsonItem(report.searchBaud) + ",\n";
+  json += "  \"hardwareVersion\": " +
+          (versionGood ? JsonString(HardwareText(report.hardwareVersion)) : "null") + ",\n";
+  json +=
+      "  \"softwareVersion\": " + (versionGood ? std::to_string(report.version.value) : "null") +
+      ",\n";
+  json += "  \"settings\": {\n";
+  for (std::size_t i = 0; i < report.settings.size(); ++i) {
+    const SettingReport& entry = report.settings[i];
+    json += "    " + JsonString(entry.setting->jsonKey) + ": " +
+            (entry.index >= 0 ? JsonItem(entry.text) : "null");
+    json += i + 1 < report.settings.size() ? ",\n" : "\n";
+  }
+  json += "  },\n";
+  json += "  \"problems\": [";
+  const auto problems = Problems(report);
+  for (std::size_t i = 0; i < problems.size(); ++i) {
+    json += (i ? ", " : "") + JsonString(problems[i]);
+  }
+  json += "]\n}\n";
+  return json;
+}
+
+std::string JsonString(const std::string& text) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (u < 0x20) {
+          out += "\\u00";
+          out += kHex[u >> 4];
+          out += kHex[u & 0x0F];
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace configurator::command_line

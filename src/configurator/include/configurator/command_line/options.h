@@ -1,0 +1,36 @@
+// The command-line tool's arguments: a command, the common options and, for "write", the
+// settings to change (named as in the settings table).
+#pragma once
+
+#include <array>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace configurator::command_line {
+
+// Bad arguments: the tool shows the message and the usage text and exits with status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class Command { Help, Ports, Read, Write, Detect };
+
+struct Options {
+  Command command = Command::Help;
+  std::optional<std::string> port;  // a COM name or a device path
+  std::string baud = "19200";       // the search rate
+  bool json = false;
+  bool trace = false;
+  // Per setting, in wire order: the text given on the command line.
+  std::array<std::optional<std::string>, 5> settings;
+};
+
+// Throws UsageError.
+Options ParseOptions(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+}  // namespace configurator::command_line

@@ -1,0 +1,38 @@
+// What a read found, gathered from the window after it ran, and its text and JSON forms.
+#pragma once
+
+#include "configurator/form_pzrq480.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace configurator::command_line {
+
+struct SettingReport {
+  const DeviceSetting* setting = nullptr;
+  ReplyResult reply;
+  int index = -1;    // the list item the reply selected
+  std::string text;  // that item's text; empty when none
+};
+
+struct ReadReportView {
+  std::string port;
+  std::string searchBaud;
+  ReplyResult version;
+  std::uint8_t hardwareVersion = 0;
+  std::array<SettingReport, 5> settings;
+};
+
+ReadReportView CollectRead(TFormPZRQ480& form);
+
+// One line per request whose answer is missing or unusable, naming the port.
+std::vector<std::string> Problems(const ReadReportView& report);
+
+std::string FormatText(const ReadReportView& report);
+std::string FormatJson(const ReadReportView& report);
+
+// A JSON string literal.
+std::string JsonString(const std::string& text);
+
+}  // namespace configurator::command_line

@@ -1,0 +1,18 @@
+// The command-line tool: the configurator's window logic driven on the headless back end.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace configurator::command_line {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs one command line (without the program name). Results go to `out`; errors, one line
+// each, and the trace go to `err`. Returns the exit status. Main thread only.
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace configurator::command_line

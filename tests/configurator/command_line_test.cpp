@@ -1,0 +1,261 @@
+#include "configurator/command_line/options.h"
+#include "form_test_support.h"
+#include "tool_test_support.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace configurator::testing {
+namespace {
+
+using command_line::Command;
+using command_line::ParseOptions;
+using command_line::UsageError;
+
+TEST(ToolOptions, CommandsCommonOptionsAndSettings) {
+  const auto options = ParseOptions({"write", "--port", "/dev/ttyUSB0", "--baud=57600", "--trace",
+                                     "--address", "3", "--command-station", "Tran ZF5"});
+  EXPECT_EQ(options.command, Command::Write);
+  EXPECT_EQ(options.port, "/dev/ttyUSB0");
+  EXPECT_EQ(options.baud, "57600");
+  EXPECT_TRUE(options.trace);
+  EXPECT_FALSE(options.json);
+  EXPECT_EQ(options.settings[0], "3");
+  EXPECT_FALSE(options.settings[1]);
+  EXPECT_EQ(options.settings[4], "Tran ZF5");
+  EXPECT_EQ(ParseOptions({"read", "--json"}).baud, "19200");
+  EXPECT_EQ(ParseOptions({"--help"}).command, Command::Help);
+  EXPECT_EQ(ParseOptions({"read", "--help"}).command, Command::Help);
+}
+
+TEST(ToolOptions, MistakesAreUsageErrors) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {"fly"},
+      {"read", "extra"},
+      {"read", "--colour"},
+      {"read", "--port"},
+      {"read", "--json=yes"},
+      {"write"},
+      {"read", "--address", "3"},
+      {"write", "--address"},
+  };
+  for (const auto& args : wrong) {
+    EXPECT_THROW(ParseOptions(args), UsageError) << ::testing::PrintToString(args);
+  }
+}
+
+TEST(ToolOptions, SettingValuesByItemTextOrWireValue) {
+  const auto& settings = DeviceSettings();
+  EXPECT_EQ(settings[0].IndexForText("31"), 30);
+  EXPECT_EQ(settings[0].IndexForText("32"), std::nullopt);
+  EXPECT_EQ(settings[0].IndexForText("0"), std::nullopt);
+  EXPECT_EQ(settings[0].IndexForText("03"), std::nullopt);
+  EXPECT_EQ(settings[1].IndexForText("57600"), 2);
+  EXPECT_EQ(settings[1].IndexForText("3"), 2);
+  EXPECT_EQ(settings[1].IndexForText("0"), std::nullopt);
+  EXPECT_EQ(settings[1].IndexForText("9600"), std::nullopt);
+  EXPECT_EQ(settings[4].IndexForText("Tran ZF5"), 1);
+  EXPECT_EQ(settings[4].IndexForText("1"), 1);
+  EXPECT_EQ(settings[4].IndexForText("0"), 0);
+  EXPECT_EQ(settings[4].IndexForText("2"), std::nullopt);
+  EXPECT_EQ(settings[4].IndexForText("tran"), std::nullopt);
+}
+
+TEST(ToolOptions, UsageNamesEveryCommandAndOption) {
+  const std::string usage = command_line::UsageText();
+  for (const char* word :
+       {"ports", "read", "write", "detect", "--port", "--baud", "--json", "--trace", "--help",
+        "--address", "--baud-rate", "--s88-start", "--s88-modules", "--command-station"}) {
+    EXPECT_NE(usage.find(word), std::string::npos) << word;
+  }
+}
+
+// Whether Python's json module accepts the text.
+bool PythonReadsJson(const std::string& text) {
+  const std::string path = ::testing::TempDir() + "pz_tool_output.json";
+  std::ofstream(path) << text;
+  const std::string command =
+      "python3 -c 'import json,sys; json.load(sys.stdin)' < '" + path + "' 2>/dev/null";
+  const int status = std::system(command.c_str());
+  std::remove(path.c_str());
+  return status == 0;
+}
+
+// The tool against the emulated device on a virtual line, in this process.
+class Tool : public FormTest {
+ protected:
+  device::DeviceState Stored(std::array<std::uint8_t, 5> settings) {
+    device::DeviceState state;
+    state.settings = settings;
+    return state;
+  }
+  std::unique_ptr<device::VirtualLineDevice> dev =
+      std::make_unique<device::VirtualLineDevice>("COM3", Stored({3, 3, 65, 4, 1}));
+};
+
+TEST_F(Tool, PortsListsTheProbe) {
+  auto com7 = winapi::VirtualLine::Create("COM7");
+  auto run = RunToolWith({"ports"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "COM3\nCOM7\n");
+  run = RunToolWith({"ports", "--json"});
+  EXPECT_EQ(run.out, "[\"COM3\", \"COM7\"]\n");
+  EXPECT_TRUE(PythonReadsJson(run.out));
+}
+
+TEST_F(Tool, ReadShowsVersionsAndSettings) {
+  const auto run = RunToolWith({"read"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"Port: COM3 at 19200 baud", "Hardware version: 1.2",
+                                      "Software version: 7", "XpressNet address: 3",
+                                      "Baud rate: 57600", "S88 start address: 65",
+                                      "S88 module count: 4", "Command station: Tran ZF5"}));
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Tool, ReadAsJson) {
+  const auto run = RunToolWith({"read", "--json", "--port", "COM3"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(PythonReadsJson(run.out)) << run.out;
+  for (const char* part :
+       {"\"port\": \"COM3\"", "\"searchBaud\": 19200", "\"hardwareVersion\": \"1.2\"",
+        "\"softwareVersion\": 7", "\"xpressnetAddress\": 3", "\"baudRate\": 57600",
+        "\"s88StartAddress\": 65", "\"s88ModuleCount\": 4", "\"commandStation\": \"Tran ZF5\"",
+        "\"problems\": []"}) {
+    EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+  }
+}
+
+TEST_F(Tool, ASilentDeviceIsReportedPerRequest) {
+  dev->SetFault({device::Fault::Silent});
+  auto run = RunToolWith({"read"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.err),
+            (std::vector<std::string>{
+                "COM3: version query: no reply", "COM3: XpressNet address: no reply",
+                "COM3: Baud rate: no reply", "COM3: S88 start address: no reply",
+                "COM3: S88 module count: no reply", "COM3: Command station: no reply"}));
+  run = RunToolWith({"read", "--json"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(PythonReadsJson(run.out)) << run.out;
+  EXPECT_NE(run.out.find("\"xpressnetAddress\": null"), std::string::npos);
+}
+
+TEST_F(Tool, APortThatCannotBeOpenedIsOneLineNamingIt) {
+  auto run = RunToolWith({"read", "--port", "COM5"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "COM Port Error: Unable to open com port on COM5.\n");
+  EXPECT_EQ(run.out, "");
+  run = RunToolWith({"write", "--port", "COM5", "--address", "4"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.err).size(), 1u);
+  EXPECT_NE(run.err.find("COM5"), std::string::npos);
+}
+
+TEST_F(Tool, UsageErrorsGiveTheUsageAndStatusTwo) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"read", "--bogus"}, {"read", "--baud", "9600"}, {}}) {
+    const auto run = RunToolWith(args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("Usage: pzrq480-cli"), std::string::npos);
+  }
+  const auto help = RunToolWith({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: pzrq480-cli"), std::string::npos);
+}
+
+TEST_F(Tool, WriteChangesOnlyTheNamedSettings) {
+  const auto run = RunToolWith({"write", "--address", "12", "--s88-modules", "9"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(dev->State().settings, (std::array<std::uint8_t, 5>{12, 3, 65, 9, 1}));
+  EXPECT_NE(run.out.find("XpressNet address: 12"), std::string::npos) << run.out;
+}
+
+TEST_F(Tool, WriteOfANewRateAndAStationByNumber) {
+  auto run = RunToolWith({"write", "--baud-rate", "115200", "--command-station", "0"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(dev->State().settings, (std::array<std::uint8_t, 5>{3, 4, 65, 4, 0}));
+  EXPECT_EQ(dev->State().baudRate, 115200u);
+  EXPECT_NE(run.out.find("Port: COM3 at 115200 baud"), std::string::npos) << run.out;
+  // The device now talks only at its new rate.
+  run = RunToolWith({"read"});
+  EXPECT_EQ(run.status, 1);
+  run = RunToolWith({"read", "--baud", "115200", "--json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\"commandStation\": \"General (Lenz, Roco)\""), std::string::npos);
+}
+
+TEST_F(Tool, AValueOutsideTheListIsRefusedBeforeAnythingIsSent) {
+  const auto run = RunToolWith({"write", "--address", "40"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.err),
+            std::vector<std::string>{"COM3: XpressNet address: 40 is refused; allowed: 1..31"});
+  EXPECT_TRUE(ReceivedFrames(*dev).empty());
+}
+
+TEST_F(Tool, AReadBackThatDiffersFailsTheWrite) {
+  // Bad checksums after the writes: every value of the read-back is unusable.
+  dev->SetObserver([this](const device::FrameRecord& record) {
+    if (record.kind == device::LogKind::Received &&
+        record.request == device::RequestKind::WriteSetting) {
+      dev->SetFault({device::Fault::BadChecksum});
+    }
+  });
+  const auto run = RunToolWith({"write", "--address", "5"});
+  dev->SetObserver(nullptr);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(dev->State().Get(device::Setting::XpressNetAddress), 5);
+  EXPECT_NE(run.err.find("COM3: XpressNet address: written 5, reads back bad checksum"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST_F(Tool, WriteWithoutADeviceWritesNothing) {
+  dev->SetFault({device::Fault::Silent});
+  const auto run = RunToolWith({"write", "--address", "5"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.err).size(), 1u);
+  EXPECT_NE(run.err.find("COM3"), std::string::npos);
+  EXPECT_EQ(dev->State().Get(device::Setting::XpressNetAddress), 3);
+}
+
+TEST_F(Tool, DetectFindsTheDeviceAtItsRate) {
+  auto com7 = std::make_unique<device::VirtualLineDevice>("COM7");
+  device::DeviceState state = com7->State();
+  state.baudRate = 38400;
+  state.settings[1] = 2;
+  com7->SetState(state);
+  const auto run = RunToolWith({"detect"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"COM3 at 19200 baud: PZ-RQ480, hardware 1.2, software 7",
+                                      "COM7 at 38400 baud: PZ-RQ480, hardware 1.2, software 7"}));
+}
+
+TEST_F(Tool, DetectWithNoAnswerFails) {
+  dev->SetFault({device::Fault::Silent});
+  const auto run = RunToolWith({"detect", "--port", "COM3"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "no PZ-RQ480 answers on COM3 at 19200, 38400, 57600 or 115200 baud\n");
+}
+
+TEST_F(Tool, TraceShowsEveryByteWithItsTime) {
+  const auto run = RunToolWith({"read", "--trace"});
+  EXPECT_EQ(run.status, 0);
+  const auto lines = Lines(run.err);
+  // Six requests and six replies of four bytes each, but the version query of two.
+  ASSERT_EQ(lines.size(), 2u + 4u + 5u * (4u + 4u));
+  EXPECT_NE(lines[0].find(" ms tx F0"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[2].find(" ms rx 02"), std::string::npos) << lines[2];
+  long previous = -1;
+  for (const std::string& line : lines) {
+    const long ms = std::stol(line);
+    EXPECT_GE(ms, previous);
+    previous = ms;
+  }
+}
+
+}  // namespace
+}  // namespace configurator::testing
