@@ -52,6 +52,15 @@ if [ $have_display = 1 ]; then
   echo "Opening the window: pick $port, then \"Read settings\". Frames: $work/frames.log"
   "$build/src/apps/pzrq480/pzrq480"
 else
+  # The device talks at its own rate: ask at the one the simulator was given.
+  rate=19200
+  args=("$@")
+  for ((i = 0; i < ${#args[@]}; i++)); do
+    case "${args[i]}" in
+      --baud-rate) rate=${args[i + 1]:-$rate} ;;
+      --baud-rate=*) rate=${args[i]#--baud-rate=} ;;
+    esac
+  done
   echo "No display: reading the device with pzrq480-cli"
-  "$build/src/apps/pzrq480-cli/pzrq480-cli" read --port "$port"
+  "$build/src/apps/pzrq480-cli/pzrq480-cli" read --port "$port" --baud "$rate"
 fi

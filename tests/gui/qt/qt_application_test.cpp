@@ -2,6 +2,7 @@
 
 #include "modal_watch.h"
 #include "qstring_print.h"
+#include "runtime/error_display.h"
 #include "runtime/main_thread.h"
 #include "ui/controls.h"
 
@@ -123,6 +124,15 @@ TEST_F(QtApplicationTest, ErrorLeavingAHandlerIsShownWithTheFullStopAndTheProgra
     EXPECT_EQ(seen.icon, QMessageBox::Critical);
     EXPECT_TRUE(after);
   }
+}
+
+TEST_F(QtApplicationTest, ErrorsTheRuntimeReportsReachTheErrorDisplay) {
+  BoxSeen seen;
+  ModalWatch watch([&](QMessageBox& box) { seen = Describe(box); });
+  runtime::HandleException(std::make_exception_ptr(std::runtime_error("Delivery failed")));
+  ASSERT_TRUE(watch.Seen());
+  EXPECT_EQ(seen.text, "Delivery failed.");
+  EXPECT_EQ(seen.icon, QMessageBox::Critical);
 }
 
 TEST_F(QtApplicationTest, TimerTicksAndHandOversGoOnWhileADialogIsOpen) {

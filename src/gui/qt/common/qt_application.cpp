@@ -2,6 +2,7 @@
 
 #include "common/message_box.h"
 #include "common/queue_wake_up.h"
+#include "runtime/error_display.h"
 #include "runtime/main_thread.h"
 #include "ui/controls.h"
 
@@ -9,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <iostream>
 #include <stdexcept>
 
 namespace gui_qt {
@@ -35,11 +37,21 @@ QtApplication::QtApplication() {
   }
   wakeUp_ = std::make_shared<QueueWakeUp>();
   wakeUp_->Install();
+  // Errors the runtime reports (a failing port event handler) reach the same error
+  // display; widgets exist only on the main thread, so other threads write them out.
+  runtime::SetExceptionDisplay([this](const std::string& message) {
+    if (runtime::IsMainThread()) {
+      ShowError(ui::WithFullStop(message));
+    } else {
+      std::cerr << message << std::endl;
+    }
+  });
 }
 
 QtApplication::~QtApplication() {
   for (auto& [model, timer] : timers_) const_cast<ui::Timer*>(model)->SetWatcher({});
   timers_.clear();
+  runtime::SetExceptionDisplay({});
   wakeUp_->Uninstall();
 }
 
