@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
@@ -85,8 +86,12 @@ class ChildProcess {
     const char* path = holdPath.empty() ? nullptr : holdPath.c_str();
     pid_ = ::fork();
     if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
+      // Only what the child is asked to hold: no copies of the test's own descriptors.
+      const unsigned low = std::min(ready[1], release[0]);
+      const unsigned high = std::max(ready[1], release[0]);
+      ::close_range(3, low - 1, 0);
+      ::close_range(low + 1, high - 1, 0);
+      ::close_range(high + 1, ~0U, 0);
       char status = 'y';
       if (path != nullptr) {
         const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
