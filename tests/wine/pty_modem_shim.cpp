@@ -58,7 +58,11 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
     return -1;
   }
   const int result = next(fd, request, argument);
-  if (result == 0 || (errno != ENOTTY && errno != EINVAL) || !IsPtySlave(fd)) return result;
+  const int error = errno;
+  if (result >= 0 || (error != ENOTTY && error != EINVAL) || !IsPtySlave(fd)) {
+    errno = error;
+    return result;
+  }
 
   switch (request) {
     case TIOCMGET:
@@ -70,7 +74,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
     case TIOCMIWAIT:
       return WaitForHangUp(fd);
     default:
-      errno = ENOTTY;
+      errno = error;
       return result;
   }
 }

@@ -34,8 +34,9 @@ struct TestForm {
   ui::ComboBox innerList{"innerList", &group, {120, 24, 81, 21}, ui::ComboStyle::DropDownList, 1};
   ui::ComboBox innerFirst{"innerFirst", &group, {120, 48, 81, 21}, ui::ComboStyle::DropDownList, 0};
   ui::Panel overlay{"overlay", &window, {24, 112, 185, 41}, "Please wait...", 5};
-  ui::Label covered{"covered", &window, {24, 139, 60, 13}, "Covered"};
+  ui::Label covered{"covered", &window, {24, 155, 60, 13}, "Covered"};
   ui::Button speed{"speed", &window, {200, 400, 25, 25}, "?", -1, true};
+  ui::Label autosized{"autosized", &window, {8, 420, 0, 0}, "Sized"};
 };
 
 // Serves the application's messages until `done` holds or `limit` passes.

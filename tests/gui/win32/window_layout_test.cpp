@@ -122,16 +122,43 @@ TEST_F(WindowLayout, ZOrderPutsPanelsOnTopGroupsUnderTheirContentsAndLabelsAtThe
   for (HWND child = GetWindow(window->Handle(), GW_CHILD); child;
        child = GetWindow(child, GW_HWNDNEXT)) {
     for (const char* name : {"first", "edit", "fixedList", "push", "group", "inner", "innerList",
-                             "innerFirst", "overlay", "covered", "speed"}) {
+                             "innerFirst", "overlay", "covered", "speed", "autosized"}) {
       if (Find(name) == child) order.push_back(name);
     }
   }
   const std::vector<std::string> expected{"overlay", "edit",    "innerFirst", "innerList",
                                           "inner",   "group",   "push",       "fixedList",
-                                          "first",   "covered", "speed"};
+                                          "first",   "covered", "speed",      "autosized"};
   EXPECT_EQ(order, expected);
-  // A label wholly under a group box is hidden by it: siblings clip each other.
-  EXPECT_TRUE(StyleOf(Find("covered")) & WS_CLIPSIBLINGS);
+}
+
+TEST_F(WindowLayout, LabelWhollyUnderAGroupBoxIsHiddenUntilTheGroupGoes) {
+  window->Show();
+  EXPECT_TRUE(IsWindowVisible(Find("first")));
+  EXPECT_TRUE(IsWindowVisible(Find("inner")));
+  EXPECT_FALSE(IsWindowVisible(Find("covered")));
+  form.group.SetVisible(false);
+  EXPECT_TRUE(IsWindowVisible(Find("covered")));
+  form.group.SetVisible(true);
+  EXPECT_FALSE(IsWindowVisible(Find("covered")));
+  // The group box clips nothing, so a control of the window over it stays whole.
+  EXPECT_TRUE(GetWindowLongPtrA(Find("group"), GWL_EXSTYLE) & WS_EX_TRANSPARENT);
+}
+
+TEST_F(WindowLayout, LabelWithoutASizeFitsItsCaption) {
+  auto size = [&](const char* name) {
+    RECT rect{};
+    GetWindowRect(Find(name), &rect);
+    return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+  };
+  const SIZE fitted = size("autosized");
+  EXPECT_GT(fitted.cy, 8);
+  EXPECT_GT(fitted.cx, 10);
+  form.autosized.SetCaption("Sized to a much longer caption");
+  EXPECT_GT(size("autosized").cx, fitted.cx * 3);
+  // A label with a size of its own keeps it.
+  form.first.SetCaption("A caption far longer than its label");
+  EXPECT_EQ(size("first").cx, 40);
 }
 
 TEST_F(WindowLayout, KeyboardOrderFollowsTheModelsTabOrderThroughContainers) {

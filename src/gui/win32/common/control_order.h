@@ -15,7 +15,7 @@ namespace gui_win32 {
 //   right after the controls inside it, so a group box lies under its contents and the
 //   focusable controls follow the tab order of their containers;
 // - labels and speed buttons last, under every windowed sibling, like controls drawn on
-//   their parent's surface: a label that a group box overlaps is hidden by it.
+//   their parent's surface.
 std::vector<ui::Control*> ZOrder(ui::Control& root);
 
 // The control's bounds moved into the client area of the tree's root.

@@ -16,7 +16,8 @@ ControlStyle StyleOf(const ui::Control& control) {
     case ui::ControlKind::Label:
       return {"STATIC", kChild | SS_LEFT | SS_NOPREFIX, 0};
     case ui::ControlKind::GroupBox:
-      return {"BUTTON", kChild | BS_GROUPBOX, 0};
+      // Transparent: it paints only its frame and clips none of the controls under it.
+      return {"BUTTON", kChild | BS_GROUPBOX, WS_EX_TRANSPARENT};
     case ui::ControlKind::Panel:
       return {"STATIC", kChild | SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX, WS_EX_DLGMODALFRAME};
     case ui::ControlKind::Button:

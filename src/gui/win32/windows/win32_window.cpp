@@ -118,17 +118,63 @@ void Win32Window::Mirror(Binding& binding) {
   const ui::Control& model = *binding.model;
   if (model.Kind() == ui::ControlKind::ComboBox) {
     MirrorComboBox(binding, static_cast<const ui::ComboBox&>(model));
-  } else if (SetText(binding.handle, model.Caption()) &&
-             model.Kind() == ui::ControlKind::SpeedButton) {
-    InvalidateRect(binding.handle, nullptr, TRUE);
+  } else if (SetText(binding.handle, model.Caption())) {
+    if (model.Kind() == ui::ControlKind::SpeedButton) InvalidateRect(binding.handle, nullptr, TRUE);
+    if (model.Kind() == ui::ControlKind::Label) FitLabel(binding);
   }
-  if (HasStyle(binding.handle, WS_VISIBLE) != model.Visible()) {
-    ShowWindow(binding.handle, model.Visible() ? SW_SHOWNA : SW_HIDE);
-  }
+  const bool visible = model.Visible() && !Covered(binding);
+  const bool shown = HasStyle(binding.handle, WS_VISIBLE);
+  if (shown != visible) ShowWindow(binding.handle, visible ? SW_SHOWNA : SW_HIDE);
   if (!IsWindowEnabled(binding.handle) != !model.Enabled()) {
     EnableWindow(binding.handle, model.Enabled());
   }
   mirroring_ = false;
+  // A container that appears or goes hides or uncovers the labels under it.
+  const bool container =
+      model.Kind() == ui::ControlKind::GroupBox || model.Kind() == ui::ControlKind::Panel;
+  if (container && shown != visible) {
+    for (auto& [id, other] : bindings_) {
+      if (other.model->Kind() == ui::ControlKind::Label && other.model->Parent() == model.Parent())
+        Mirror(other);
+    }
+  }
+}
+
+void Win32Window::FitLabel(Binding& binding) {
+  const ui::Bounds& bounds = binding.model->GetBounds();
+  // A label without a size of its own is as large as its caption.
+  if (bounds.width != 0 || bounds.height != 0) return;
+  const std::string caption = binding.model->Caption();
+  SIZE extent{};
+  HDC context = GetDC(binding.handle);
+  const HGDIOBJ oldFont = SelectObject(context, font_);
+  GetTextExtentPoint32A(context, caption.c_str(), static_cast<int>(caption.size()), &extent);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(context, &metrics);
+  SelectObject(context, oldFont);
+  ReleaseDC(binding.handle, context);
+  SetWindowPos(binding.handle, nullptr, 0, 0, extent.cx, metrics.tmHeight,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool Win32Window::Covered(const Binding& binding) const {
+  // Labels are drawn under every windowed sibling, so one that lies wholly inside a
+  // visible group box or panel cannot be seen.
+  if (binding.model->Kind() != ui::ControlKind::Label) return false;
+  RECT label{};
+  GetWindowRect(binding.handle, &label);
+  for (const auto& [id, other] : bindings_) {
+    const ui::Control& model = *other.model;
+    if (model.Parent() != binding.model->Parent() || !model.Visible()) continue;
+    if (model.Kind() != ui::ControlKind::GroupBox && model.Kind() != ui::ControlKind::Panel)
+      continue;
+    RECT area{};
+    GetWindowRect(other.handle, &area);
+    if (label.left >= area.left && label.top >= area.top && label.right <= area.right &&
+        label.bottom <= area.bottom)
+      return true;
+  }
+  return false;
 }
 
 void Win32Window::MirrorComboBox(Binding& binding, const ui::ComboBox& combo) {

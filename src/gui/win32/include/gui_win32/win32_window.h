@@ -44,6 +44,8 @@ class Win32Window {
   void CreateControls();
   void Mirror(Binding& binding);
   void MirrorComboBox(Binding& binding, const ui::ComboBox& combo);
+  void FitLabel(Binding& binding);
+  bool Covered(const Binding& binding) const;
   void Command(Binding& binding, WORD code);
   void DrawSpeedButton(const DRAWITEMSTRUCT& item);
   bool Close();
