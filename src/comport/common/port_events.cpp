@@ -1,5 +1,6 @@
 #include "comport/port.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace comport {
@@ -62,44 +63,42 @@ void TCustomComPort::HandleError() {
 // Bytes are announced once: by count through OnRxChar (left in the queue), or, when
 // the port reads them itself, through OnRxBuf and the observers' BytesReceived.
 void TCustomComPort::HandleRxChar() {
-  std::int32_t count = RxQueueCount();
-  if (count > 0) NotifyObservers(&PortObserver::RxActivity, true);
-  const bool countOnly = announceRxCount_ && !BufferObserverPresent();
-  if (count > 0 && !countOnly) {
-    std::unique_ptr<std::uint8_t[]> buffer;
-    std::int32_t received = 0;
-    auto take = [&] {
-      buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
-      // The listeners get what was actually read, never bytes the read did not fill.
-      received = Read(buffer.get(), count);
-      FireRxBuf(buffer.get(), received);
-    };
-    // The list must not change while it is walked; registrations made meanwhile wait.
-    struct Walk {
-      TCustomComPort* port;
-      explicit Walk(TCustomComPort* p) : port(p) { ++port->notifyDepth_; }
-      ~Walk() {
-        if (--port->notifyDepth_ == 0) port->ApplyPendingObserverChanges();
-      }
-    } walk{this};
-    bool taken = false;
-    const std::size_t observerCount = observers_.size();
-    for (std::size_t i = 0; i < observerCount; ++i) {
-      const auto& bytesReceived = observers_[i]->BytesReceived;
-      if (!bytesReceived) continue;
-      if (!taken) {
-        taken = true;
-        take();
-      }
-      bytesReceived(this, buffer.get(), received);
-    }
-    if (!taken && !announceRxCount_) {
+  const std::int32_t count = RxQueueCount();
+  if (count <= 0) return;
+  NotifyObservers(&PortObserver::RxActivity, true);
+  if (!ReadForListeners(count)) FireRxChar(count);
+}
+
+// The port reads the bytes itself when a listener wants them; false leaves them to
+// OnRxChar. One view of the list decides this and is walked, whatever registration
+// does meanwhile.
+bool TCustomComPort::ReadForListeners(std::int32_t count) {
+  const ObserverList::Walk walk(observers_);
+  const auto& observers = walk.Observers();
+  const bool listening = std::any_of(observers.begin(), observers.end(), [](const PortObserver* o) {
+    return static_cast<bool>(o->BytesReceived);
+  });
+  if (announceRxCount_ && !listening) return false;
+  std::unique_ptr<std::uint8_t[]> buffer;
+  std::int32_t received = 0;
+  auto take = [&] {
+    buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
+    // The listeners get what was actually read, never bytes the read did not fill.
+    received = Read(buffer.get(), count);
+    FireRxBuf(buffer.get(), received);
+  };
+  bool taken = false;
+  for (PortObserver* observer : observers) {
+    const auto& bytesReceived = observer->BytesReceived;
+    if (!bytesReceived) continue;
+    if (!taken) {
       taken = true;
       take();
     }
-    if (taken) count = 0;
+    bytesReceived(this, buffer.get(), received);
   }
-  if (count > 0) FireRxChar(count);
+  if (!taken) take();  // no listener, but the count is not announced
+  return true;
 }
 
 void TCustomComPort::HandleTxEmpty() {

@@ -5,11 +5,11 @@
 #include "comport/component.h"
 #include "comport/errors.h"
 #include "comport/events.h"
+#include "comport/observer_list.h"
 #include "comport/settings.h"
 #include "comport/types.h"
 #include "winapi/types.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -92,11 +92,14 @@ class TCustomComPort : public TComponent {
   // True exactly while some registered observer has a BytesReceived callback.
   bool BufferObserverPresent() const;
 
-  // Observers: registration is deferred while a notification walks the list, so the
-  // list never changes under a walk. The records are not owned.
+  // Observers, safe to register from any thread while notifications run: a walk keeps
+  // the list it began with, so a record added meanwhile is called from the next walk
+  // on, and one removed is still called by walks already running. RemoveObserver made
+  // outside a notification returns once no other thread's walk can call the record
+  // (see ObserverList::Remove). The records are not owned.
   void AddObserver(PortObserver* observer);
   void RemoveObserver(PortObserver* observer);
-  const std::vector<PortObserver*>& Observers() const { return observers_; }
+  std::vector<PortObserver*> Observers() const { return observers_.Current(); }
 
   // ---- Persistence ----
   virtual void WriteSettingsToRegistry(TRegistryStore& Store);
@@ -178,8 +181,9 @@ class TCustomComPort : public TComponent {
   friend class TComThread;
   void StartMonitor();
   void StopMonitor();
-  void ApplyPendingObserverChanges();
+  void RefuseCloseInOwnDelivery() const;
   bool StartRead(void* Buffer, std::int32_t Count, AsyncOp& Op, std::int32_t& Immediate);
+  bool ReadForListeners(std::int32_t count);
 
   bool connected_ = false;
   std::string port_ = "COM1";
@@ -205,25 +209,16 @@ class TCustomComPort : public TComponent {
   int threadPriority_;
   bool announceRxCount_ = true;
 
-  std::vector<PortObserver*> observers_;
-  // With smNone the event thread's handlers and the owner's transfers walk the list at
-  // the same time; the count of running walks is the one thing both write.
-  std::atomic<int> notifyDepth_{0};
-  std::vector<std::pair<PortObserver*, bool>> pendingObserverChanges_;  // (record, add?)
+  // With smNone the event thread's handlers walk it while the owner's transfers and
+  // registrations use it.
+  ObserverList observers_;
 };
 
 template <typename Callback, typename... Args>
 void TCustomComPort::NotifyObservers(Callback PortObserver::*callback, Args... args) {
-  ++notifyDepth_;
-  struct Leave {
-    TCustomComPort* port;
-    ~Leave() {
-      if (--port->notifyDepth_ == 0) port->ApplyPendingObserverChanges();
-    }
-  } leave{this};
-  const std::size_t count = observers_.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto& fn = observers_[i]->*callback;
+  const ObserverList::Walk walk(observers_);
+  for (PortObserver* observer : walk.Observers()) {
+    const auto& fn = observer->*callback;
     if (fn) fn(this, args...);
   }
 }
