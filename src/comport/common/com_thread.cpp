@@ -29,7 +29,36 @@ constexpr std::array<std::pair<TComEvent, DWORD>, 10> kHandlingOrder = {{
 
 constexpr DWORD kDeviceEventSignalled = WAIT_OBJECT_0 + 1;
 
+// The deliveries running on this thread, innermost first: a handler that processes
+// messages may run another port's delivery inside its own.
+struct DeliveryFrame {
+  const TCustomComPort* port;
+  const DeliveryFrame* outer;
+};
+
+thread_local const DeliveryFrame* innermostDelivery = nullptr;
+
+class DeliveryScope {
+ public:
+  explicit DeliveryScope(const TCustomComPort& port) : frame_{&port, innermostDelivery} {
+    innermostDelivery = &frame_;
+  }
+  ~DeliveryScope() { innermostDelivery = frame_.outer; }
+  DeliveryScope(const DeliveryScope&) = delete;
+  DeliveryScope& operator=(const DeliveryScope&) = delete;
+
+ private:
+  const DeliveryFrame frame_;
+};
+
 }  // namespace
+
+bool DeliveryRunningHere(const TCustomComPort& port) {
+  for (const DeliveryFrame* frame = innermostDelivery; frame; frame = frame->outer) {
+    if (frame->port == &port) return true;
+  }
+  return false;
+}
 
 std::uint32_t EventsToMask(TComEvents Events) {
   std::uint32_t mask = 0;
@@ -142,6 +171,7 @@ void TComThread::ForwardEventsToWindow() {
 
 void TComThread::HandleEventSet() {
   TCustomComPort& port = OwnerPort;
+  const DeliveryScope delivery(port);
   const TComEvents events = CurrentEvents;
   if (events.Contains(evError)) port.HandleError();
   if (events.Contains(evRxChar)) port.HandleRxChar();

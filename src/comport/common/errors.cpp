@@ -45,6 +45,9 @@ std::string ErrorText(std::int32_t code) {
 EComPort::EComPort(const std::string& port, std::uint8_t code)
     : Exception(port + " Error: " + ErrorText(code)), errorCode_(code) {}
 
+EComPort::EComPort(const std::string& port, const std::string& text)
+    : Exception(port + " Error: " + text), errorCode_(0) {}
+
 EComPortExt::EComPortExt(const std::string& port, std::uint8_t code, std::uint32_t osErrorCode)
     : EComPort("COM Port Error: " + ErrorText(code) + " on " + port, code, 0),
       osErrorCode_(osErrorCode) {}

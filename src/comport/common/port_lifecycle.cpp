@@ -3,9 +3,16 @@
 #include "runtime/error_display.h"
 #include "winapi/winapi.h"
 
+#include <cstdio>
+#include <exception>
+#include <string>
+
 namespace comport {
 
 namespace {
+
+const char* const kCloseInOwnHandler = "Cannot close the port from inside its own event handler";
+const char* const kFreeInOwnHandler = "Cannot free the port from inside its own event handler";
 
 // Errors with which a driver refuses every call once its device has been unplugged.
 bool DeviceIsGone(DWORD error) {
@@ -30,6 +37,16 @@ TCustomComPort::TCustomComPort(TComponent* AOwner)
 }
 
 TCustomComPort::~TCustomComPort() {
+  // Stopping the event thread would wait for the very delivery that is running, and
+  // the delivery would go on with a freed port: end the process with the reason, as
+  // the standard library does for a thread destroyed unjoined.
+  if (DeliveryRunningHere(*this)) {
+    const std::string message = EComPort(port_, kFreeInOwnHandler).Message();
+    winapi::OutputDebugStringA(message.c_str());
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+    std::terminate();
+  }
   try {
     Close();
   } catch (...) {
@@ -88,6 +105,7 @@ void TCustomComPort::Open() {
 // ended before its window and the handle go.
 void TCustomComPort::Close() {
   if (!connected_) return;
+  RefuseCloseInOwnDelivery();
   HandleBeforeClose();
   try {
     AbortPendingIO();
@@ -100,6 +118,12 @@ void TCustomComPort::Close() {
   CloseDevice();
   connected_ = false;
   HandleAfterClose();
+}
+
+// Closing waits for the event thread, which waits for (or is) the delivery that made
+// this call: refuse at once, with the port left open and working, rather than hang.
+void TCustomComPort::RefuseCloseInOwnDelivery() const {
+  if (DeliveryRunningHere(*this)) throw EComPort(port_, kCloseInOwnHandler);
 }
 
 void TCustomComPort::OpenDevice() {

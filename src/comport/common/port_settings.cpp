@@ -19,6 +19,8 @@ void TCustomComPort::SetConnected(bool value) {
 
 void TCustomComPort::SetPort(const std::string& value) {
   if (value == port_) return;
+  // Refused before the name changes, so the open port keeps the name it has.
+  if (connected_ && !Loading()) RefuseCloseInOwnDelivery();
   port_ = value;
   if (connected_ && !Loading()) {
     Close();

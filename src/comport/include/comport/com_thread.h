@@ -15,6 +15,12 @@ class TCustomComPort;
 std::uint32_t EventsToMask(TComEvents Events);
 TComEvents MaskToEvents(std::uint32_t Mask);
 
+// True while this thread runs a delivery of `port` handed over by its event thread
+// (smThreadSync or smNone), also from deeper inside when a handler processes messages
+// and so runs other work within the delivery. That event thread waits for (or is) the
+// delivery, so nothing may wait for it to end from here.
+bool DeliveryRunningHere(const TCustomComPort& port);
+
 // Hidden-window message that carries one line event (its EV_ flag in the first parameter).
 inline constexpr UINT PortEventMessage = WM_USER + 1;
 

@@ -31,6 +31,8 @@ std::string ErrorText(std::int32_t code);
 class EComPort : public Exception {
  public:
   EComPort(const std::string& port, std::uint8_t code);
+  // A misuse that the error table has no entry for: the text is given, the code is 0.
+  EComPort(const std::string& port, const std::string& text);
   std::uint8_t ErrorCode() const { return errorCode_; }
 
  protected:
