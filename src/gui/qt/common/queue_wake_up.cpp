@@ -4,7 +4,20 @@
 
 #include <QMetaObject>
 
+#include <mutex>
+
 namespace gui_qt {
+namespace {
+
+// Guards the receiver against Uninstall while another thread posts. The drain takes it
+// once before it touches what the posting thread built: Qt's queue hands the call over
+// under Qt's own locks, which ThreadSanitizer cannot see.
+std::mutex& PostMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+}  // namespace
 
 QueueWakeUp::QueueWakeUp() : receiver_(std::make_unique<QObject>()) {}
 
@@ -26,7 +39,7 @@ void QueueWakeUp::Uninstall() {
   runtime::SetWakeUpHook({});
   std::unique_ptr<QObject> receiver;
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(PostMutex());
     receiver = std::move(receiver_);
   }
   // Deleting the receiver discards its pending posted calls.
@@ -34,11 +47,12 @@ void QueueWakeUp::Uninstall() {
 
 void QueueWakeUp::Post() {
   if (posted_.exchange(true)) return;
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(PostMutex());
   if (!receiver_) return;
   QMetaObject::invokeMethod(
       receiver_.get(),
       [weak = weak_from_this()] {
+        { std::lock_guard handedOver(PostMutex()); }
         if (auto self = weak.lock()) self->Drain();
       },
       Qt::QueuedConnection);

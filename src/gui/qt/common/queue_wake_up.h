@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 namespace gui_qt {
 
@@ -29,8 +28,7 @@ class QueueWakeUp : public std::enable_shared_from_this<QueueWakeUp> {
  private:
   void Drain();
 
-  std::mutex mutex_;  // guards receiver_ against Uninstall while another thread posts
-  std::unique_ptr<QObject> receiver_;
+  std::unique_ptr<QObject> receiver_;  // guarded by the posting lock
   std::atomic<bool> posted_{false};
 };
 
