@@ -83,6 +83,26 @@ class FormTest : public ::testing::Test {
     app.RunHandler([this] { form->FormCreate(); });
   }
 
+  // What the start-up probe finds without the test's own lines: nothing where the port map
+  // is hermetic, the machine's free ports elsewhere.
+  static std::vector<std::string> MachinePorts() {
+    ui::HeadlessApplication quiet;
+    TFormPZRQ480 probe(quiet);
+    quiet.RunHandler([&] { probe.FormCreate(); });
+    return probe.cbPort.Items();
+  }
+
+  // `ports` merged into the machine's ports in probe order (by number).
+  static std::vector<std::string> WithMachinePorts(std::vector<std::string> ports) {
+    for (const std::string& port : MachinePorts()) {
+      if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+    }
+    std::sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
+      return std::stoi(a.substr(3)) < std::stoi(b.substr(3));
+    });
+    return ports;
+  }
+
   void Click(ui::Button& button) {
     app.RunHandler([&] { button.Click(); });
   }

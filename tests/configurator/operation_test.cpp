@@ -8,7 +8,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 class Operation : public FormTest {
  protected:
-  void SetUp() override { Create(); }
+  void SetUp() override {
+    Create();
+    SelectPort("COM3");
+  }
   device::VirtualLineDevice dev{"COM3"};
 };
 

@@ -15,7 +15,10 @@ device::DeviceState StateWith(std::array<std::uint8_t, 5> settings) {
 
 class Read : public FormTest {
  protected:
-  void SetUp() override { Create(); }
+  void SetUp() override {
+    Create();
+    SelectPort("COM3");
+  }
   device::VirtualLineDevice dev{"COM3", StateWith({3, 3, 65, 4, 1})};
 };
 

@@ -11,7 +11,10 @@ Bytes WriteRequest(std::uint8_t n, std::uint8_t value) {
 
 class Write : public FormTest {
  protected:
-  void SetUp() override { Create(); }
+  void SetUp() override {
+    Create();
+    SelectPort("COM3");
+  }
   device::VirtualLineDevice dev{"COM3"};
 };
 
