@@ -7,7 +7,9 @@ packages=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-x86-64-pos
           # The Qt window and its tests; a font with the classic dialog font's widths.
           qt6-base-dev fonts-liberation
           # The window on a virtual display: the end-to-end run and the screenshot.
-          xvfb xauth x11-utils x11-apps xdotool imagemagick)
+          xvfb xauth x11-utils x11-apps xdotool imagemagick
+          # Release packages: dpkg-shlibdeps for the .deb's dependencies, unzip to check the .zip.
+          dpkg-dev unzip)
 for arg in "$@"; do
   case "$arg" in
     --wine) packages+=(wine wine64) ;;

@@ -8,20 +8,188 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-# Runs the Windows test programs under Wine in a throw-away prefix; fails if any fails.
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(dirname "$wine")/wineserver
+# The build folders the Wine runs take their programs from.
+mingw_dir=${PZ_MINGW_DIR:-build/mingw}
+default_dir=${PZ_DEFAULT_DIR:-build/default}
+
+# Linux-built equipment for the Wine runs: the pty modem-line shim and the emulated device.
+build_wine_equipment() {
+  cmake --preset default -B "$default_dir" >/dev/null
+  cmake --build "$default_dir" -j 2 --target pty_modem_shim pzrq480-sim
+  shim=$PWD/$default_dir/tests/wine/libpty_modem_shim.so
+  sim=$PWD/$default_dir/src/apps/pzrq480-sim/pzrq480-sim
+}
+
+# Runs a Windows program under Wine with a time limit and the modem-line shim.
+in_wine() {
+  local limit=$1
+  shift
+  LD_PRELOAD=$shim timeout "$limit" "$wine" "$@"
+}
+
+# Waits (up to 30 s) until the file exists and has at least N lines.
+wait_for_lines() {
+  local file=$1 lines=$2
+  for _ in $(seq 300); do
+    [ -e "$file" ] && [ "$(wc -l <"$file")" -ge "$lines" ] && return 0
+    sleep 0.1
+  done
+  echo "timed out waiting for $file" >&2
+  return 1
+}
+
+# The .exe files import nothing but system DLLs.
+check_windows_imports() {
+  local exe dll failed=0
+  for exe in $mingw_dir/src/apps/*/*.exe $mingw_dir/tests/*_tests.exe; do
+    [ -f "$exe" ] || continue
+    for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
+      case "$dll" in
+        kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | msvcrt.dll | ws2_32.dll) ;;
+        *) echo "$exe imports $dll, which is no system DLL" >&2; failed=1 ;;
+      esac
+    done
+  done
+  return $failed
+}
+
+# Runs the Windows test programs under Wine in a throw-away prefix where two
+# pseudo-terminals joined back to back are COM5 and COM6, then the integration runs;
+# fails if any fails.
 run_wine_tests() {
   scripts/install-deps.sh --wine
-  local wine
-  wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-  local prefix failed=0
-  prefix=$(mktemp -d /tmp/pz-wine.XXXXXX)
-  for program in winapi runtime comport; do
-    echo "--- ${program}_tests.exe under Wine"
-    WINEPREFIX=$prefix WINEDEBUG=-all "$wine" "build/mingw/tests/${program}_tests.exe" || failed=1
+  build_wine_equipment
+  local failed=0 socat_pid exe
+  WINEPREFIX=$(mktemp -d /tmp/pz-wine.XXXXXX)
+  export WINEPREFIX WINEDEBUG=-all
+  timeout 300 "$wine" wineboot -i >/dev/null 2>&1 || true
+  socat pty,raw,echo=0,link="$WINEPREFIX/pair-a" pty,raw,echo=0,link="$WINEPREFIX/pair-b" &
+  socat_pid=$!
+  for _ in $(seq 100); do [ -e "$WINEPREFIX/pair-b" ] && break; sleep 0.1; done
+  ln -sfn "$WINEPREFIX/pair-a" "$WINEPREFIX/dosdevices/com5"
+  ln -sfn "$WINEPREFIX/pair-b" "$WINEPREFIX/dosdevices/com6"
+  export PZ_TEST_PORT_PAIR=COM5,COM6
+  for exe in $mingw_dir/tests/*_tests.exe; do
+    echo "--- $(basename "$exe") under Wine"
+    in_wine 600 "$exe" || failed=1
   done
-  WINEPREFIX=$prefix "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
-  rm -rf "$prefix"
+  echo "--- gui_win32_tests.exe under Wine and Xvfb"
+  LD_PRELOAD=$shim timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$wine" $mingw_dir/tests/gui/win32/gui_win32_tests.exe || failed=1
+  unset PZ_TEST_PORT_PAIR
+  kill "$socat_pid" 2>/dev/null || true
+  run_wine_integration || failed=1
+  echo "--- imports of the .exe files"
+  check_windows_imports || failed=1
+  "$wineserver" -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  unset WINEPREFIX
   return $failed
+}
+
+# The Windows programs against the emulated device on a pseudo-terminal linked as COM7:
+# the command-line tool through the real Windows serial calls, then the window under
+# Xvfb, where a click on "Read settings" fills the lists.
+run_wine_integration() {
+  local dir=$WINEPREFIX/integration sim_pid out failed=0
+  local cli=$mingw_dir/src/apps/pzrq480-cli/pzrq480-cli.exe
+  local gui=$mingw_dir/src/apps/pzrq480/pzrq480.exe
+  mkdir -p "$dir/ports"
+  PZ_PORT_MAP_DIR=$dir/ports "$sim" --address 5 --s88-modules 3 --log "$dir/frames.log" \
+    >"$dir/sim.out" 2>"$dir/sim.err" &
+  sim_pid=$!
+  wait_for_lines "$dir/sim.out" 2 || { kill "$sim_pid"; return 1; }
+  ln -sfn "$(sed -n 2p "$dir/sim.out")" "$WINEPREFIX/dosdevices/com7"
+
+  if [ -f "$cli" ]; then
+    echo "--- pzrq480-cli.exe against the emulated device on COM7"
+    out=$(in_wine 120 "$cli" ports) && grep -q COM7 <<<"$out" || { echo "ports: $out"; failed=1; }
+    out=$(in_wine 120 "$cli" read --port COM7 --json) && grep -q '"xpressnetAddress": *5' <<<"$out" ||
+      { echo "read: $out"; failed=1; }
+    in_wine 120 "$cli" write --port COM7 --address 12 || failed=1
+    out=$(in_wine 120 "$cli" read --port COM7 --json) && grep -q '"xpressnetAddress": *12' <<<"$out" ||
+      { echo "read after write: $out"; failed=1; }
+    out=$(in_wine 120 "$cli" detect) && grep -q COM7 <<<"$out" || { echo "detect: $out"; failed=1; }
+  else
+    echo "pzrq480-cli.exe was not built" >&2
+    failed=1
+  fi
+
+  echo "--- pzrq480.exe under Xvfb against the emulated device"
+  # The window reads the first port it finds; Wine itself makes COM1 of /dev/ttyS0 at
+  # every start unless its port table names another device.
+  timeout 60 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$(sed -n 2p "$dir/sim.out")" /f >/dev/null
+  "$wineserver" -k 2>/dev/null || true
+  run_gui_smoke "$dir" "$gui" || failed=1
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  return $failed
+}
+
+# Starts the window, clicks "Read settings", waits for the device's five settings to be
+# read, and keeps a screenshot of the window in $mingw_dir/screenshot-windows.png.
+run_gui_smoke() {
+  local dir=$1 gui=$2 display=:71 xvfb_pid gui_pid window failed=0
+  Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=$display
+  for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  # Without a window manager Wine draws the window frames itself.
+  timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  LD_PRELOAD=$shim timeout 300 "$wine" "$gui" &
+  gui_pid=$!
+  window=$(timeout 120 xdotool search --sync --name 'PZ-RQ480 \(XpressNet' | head -1) || true
+  if [ -z "$window" ]; then
+    echo "the window did not appear" >&2
+    failed=1
+  else
+    sleep 2
+    # "Read settings" is at 8,56 (105 x 25) in the client area, which starts 3,22 into
+    # the frame Wine draws.
+    xdotool mousemove --window "$window" 63 90 click 1
+    # The read ends with the request for setting 5, after the version and settings 1..4.
+    for _ in $(seq 300); do
+      grep -qiE 'f2 0?5 ff' "$dir/frames.log" && break
+      sleep 0.1
+    done
+    sleep 3
+    import -window root "$dir/screen.png"
+    convert "$dir/screen.png" -crop 247x461+192+109 +repage "$mingw_dir/screenshot-windows.png"
+    if ! grep -qiE 'f2 0?5 ff' "$dir/frames.log"; then
+      echo "the click on Read settings did not read the device" >&2
+      cat "$dir/frames.log" >&2
+      failed=1
+    fi
+  fi
+  kill "$gui_pid" 2>/dev/null || true
+  wait "$gui_pid" 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+  unset DISPLAY
+  return $failed
+}
+
+# Release packages: the Debian package from the release build, installed here with
+# apt-get and run; the Windows zip from the mingw build.
+run_packaging() {
+  local deb zip
+  echo "=== packages ==="
+  cmake --preset release >/dev/null
+  cmake --build --preset release -j 2 --target pzrq480 pzrq480-cli pzrq480-sim
+  (cd build/release && cpack -G DEB)
+  deb=$(ls build/release/pzrq480_*.deb | head -1)
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get install -y -qq "./$deb"
+  /usr/bin/pzrq480-cli --help >/dev/null
+  dpkg -L pzrq480 | grep -q '/usr/share/applications/pzrq480.desktop'
+  cmake --preset mingw >/dev/null
+  cmake --build --preset mingw -j 2 --target pzrq480 pzrq480-cli
+  (cd build/mingw && cpack -G ZIP)
+  zip=$(ls build/mingw/pzrq480-*-windows-x64.zip | head -1)
+  unzip -l "$zip" | grep -q 'pzrq480.exe' && unzip -l "$zip" | grep -q 'pzrq480-cli.exe' &&
+    unzip -l "$zip" | grep -q 'README.md'
+  echo "packages: $deb $zip"
 }
 
 presets=("$@")
@@ -39,3 +207,6 @@ for preset in "${presets[@]}"; do
     run_wine_tests
   fi
 done
+if [ "${PZ_PACKAGES:-1}" = 1 ]; then
+  run_packaging
+fi
