@@ -3,13 +3,16 @@
 # window's desktop entry go in; libraries and tests stay out.
 include(GNUInstallDirs)
 
-# On Windows the package is one flat folder: the programs and the README side by side.
+# On Windows the package is one flat folder: the two programs and the README side by
+# side. The emulated device is a Linux program.
 if(WIN32)
   set(_pz_bindir .)
+  set(_pz_programs pzrq480 pzrq480-cli)
 else()
   set(_pz_bindir ${CMAKE_INSTALL_BINDIR})
+  set(_pz_programs pzrq480 pzrq480-cli pzrq480-sim)
 endif()
-foreach(program pzrq480 pzrq480-cli pzrq480-sim)
+foreach(program ${_pz_programs})
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${_pz_bindir} COMPONENT programs)
   endif()
