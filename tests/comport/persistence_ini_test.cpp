@@ -351,6 +351,9 @@ TEST(PersistenceIni, AReadOnlyFileIsRefusedAndLeftAsItIs) {
   loaded.SetName("COM");
   LoadSettingsFromIniFile(loaded, file);
   EXPECT_EQ(loaded.Port(), "COM2");
+  // Windows deletes no read-only file, so the scratch folder could not be cleared.
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
 }
 
 TEST(PersistenceIni, ReadingAnotherPortReopensBeforeTheNextKey) {
