@@ -74,12 +74,9 @@ TEST(VirtualLineFarSide, WaitActivityReturnsWhenThePortSends) {
     DWORD written = 0;
     winapi::WriteFile(port, &byte, 1, &written, nullptr);
   });
-  std::uint64_t now = seen;
-  const auto deadline = steady_clock::now() + kLong;
-  while (line->TakeSent().empty() && steady_clock::now() < deadline) {
-    now = line->WaitActivity(now, deadline);
-  }
+  const std::uint64_t now = line->WaitActivity(seen, steady_clock::now() + kLong);
   sender.join();
+  EXPECT_EQ(line->TakeSent(), std::vector<std::uint8_t>{0xF0});
   EXPECT_NE(now, seen);
   winapi::CloseHandle(port);
 }

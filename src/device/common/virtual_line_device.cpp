@@ -1,6 +1,7 @@
 #include "device/virtual_line_device.h"
 
 #include "common/device_session.h"
+#include "common/thread_priority.h"
 
 #include "winapi/virtual_line.h"
 
@@ -35,6 +36,7 @@ VirtualLineDevice::~VirtualLineDevice() {
 }
 
 void VirtualLineDevice::Serve() {
+  RaiseCurrentThreadPriority();
   std::uint64_t seen = line_->Activity();
   bool open = false;
   int openCount = line_->OpenCount();

@@ -1,6 +1,7 @@
 #include "device/pty_device.h"
 
 #include "common/device_session.h"
+#include "common/thread_priority.h"
 #include "linux/pty_master.h"
 #include "linux/unique_fd.h"
 
@@ -62,6 +63,7 @@ PtyDevice::~PtyDevice() {
 }
 
 void PtyDevice::Worker::Serve(DeviceSession& session) {
+  RaiseCurrentThreadPriority();
   bool hungUp = false;
   while (!stop) {
     const auto deadline = session.NextDeadline();

@@ -66,7 +66,7 @@ TEST_F(CliWithSimTest, ReadShowsTheDevicesVersionsAndSettings) {
   StartSim({"--hw", "3.4", "--sw", "11", "--address", "23", "--s88-start", "137", "--s88-modules",
             "99", "--command-station", "1"});
   auto cli = Cli({"read", "--port", comName});
-  ASSERT_EQ(cli->Wait(), 0) << cli->ErrorOutput();
+  ASSERT_EQ(cli->Wait(), 0) << cli->ErrorOutput() << Log();
   const std::string out = cli->RestOfOutput();
   for (const char* value : {"3.4", "11", "23", "137", "99", "Tran ZF5", "19200"}) {
     EXPECT_NE(out.find(value), std::string::npos) << value << " in\n" << out;
@@ -81,7 +81,7 @@ TEST_F(CliWithSimTest, ReadShowsTheDevicesVersionsAndSettings) {
 TEST_F(CliWithSimTest, WriteChangesOnlyTheNamedSettingsAndReadsThemBack) {
   StartSim({"--address", "4", "--s88-start", "33", "--s88-modules", "2"});
   auto cli = Cli({"write", "--port", comName, "--address", "3", "--s88-modules", "7"});
-  ASSERT_EQ(cli->Wait(), 0) << cli->ErrorOutput();
+  ASSERT_EQ(cli->Wait(), 0) << cli->ErrorOutput() << Log();
   EXPECT_EQ(StoredSetting(1), 3);
   EXPECT_EQ(StoredSetting(3), 33);
   EXPECT_EQ(StoredSetting(4), 7);
@@ -91,14 +91,14 @@ TEST_F(CliWithSimTest, WriteChangesOnlyTheNamedSettingsAndReadsThemBack) {
 TEST_F(CliWithSimTest, ABaudRateChangeIsWrittenAndTheDeviceIsFoundAtItsNewRate) {
   StartSim();
   auto write = Cli({"write", "--port", comName, "--baud-rate", "57600", "--address", "9"});
-  ASSERT_EQ(write->Wait(), 0) << write->ErrorOutput();
+  ASSERT_EQ(write->Wait(), 0) << write->ErrorOutput() << Log();
   EXPECT_EQ(StoredSetting(2, 57600), 3);
   EXPECT_EQ(StoredSetting(1, 57600), 9);
   // At the old rate the device no longer answers; at the new one it does.
   auto oldRate = Cli({"read", "--port", comName});
   EXPECT_NE(oldRate->Wait(), 0);
   auto newRate = Cli({"read", "--port", comName, "--baud", "57600"});
-  EXPECT_EQ(newRate->Wait(), 0) << newRate->ErrorOutput();
+  EXPECT_EQ(newRate->Wait(), 0) << newRate->ErrorOutput() << Log();
 }
 
 TEST_F(CliWithSimTest, TheSimulatorKilledDuringAReadEndsTheToolWithAnErrorNotAHang) {

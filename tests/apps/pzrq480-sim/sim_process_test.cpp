@@ -116,12 +116,17 @@ TEST_F(SimProcessTest, LogsEachFrameWithATimeStamp) {
     DevicePort port(comName, 19200);
     EXPECT_EQ(port.Ask(ReadRequest(5)).size(), 4u);
   }
+  auto logText = [&] {
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  // The device notices the close on its own thread; end it only after that.
+  ASSERT_TRUE(WaitFor([&] { return logText().find(" port closed\n") != std::string::npos; }));
   sim->Signal(SIGTERM);
   ASSERT_EQ(sim->Wait(), 0);
-  std::ifstream in(log);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string all = text.str();
+  const std::string all = logText();
   for (const std::string expected :
        {" port opened\n", " rx F2 05 FF 08 at 19200: read setting\n", " tx F2 05 00 F7\n",
         " port closed\n", " ending on signal 15\n"}) {
