@@ -72,6 +72,7 @@ TEST(ToolOptions, UsageNamesEveryCommandAndOption) {
   }
 }
 
+#ifndef _WIN32
 // Whether Python's json module accepts the text.
 bool PythonReadsJson(const std::string& text) {
   const std::string path = ::testing::TempDir() + "pz_tool_output.json";
@@ -82,6 +83,11 @@ bool PythonReadsJson(const std::string& text) {
   std::remove(path.c_str());
   return status == 0;
 }
+#define EXPECT_PYTHON_READS_JSON(text) EXPECT_TRUE(PythonReadsJson(text)) << (text)
+#else
+// No Python beside the Windows test programs; the same text is checked on Linux.
+#define EXPECT_PYTHON_READS_JSON(text) static_cast<void>(text)
+#endif
 
 // The tool against the emulated device on a virtual line, in this process.
 class Tool : public FormTest {
@@ -109,7 +115,7 @@ TEST_F(Tool, PortsListsTheProbe) {
   EXPECT_EQ(run.out, text);
   run = RunToolWith({"ports", "--json"});
   EXPECT_EQ(run.out, json + "]\n");
-  EXPECT_TRUE(PythonReadsJson(run.out));
+  EXPECT_PYTHON_READS_JSON(run.out);
 }
 
 TEST_F(Tool, ReadShowsVersionsAndSettings) {
@@ -127,7 +133,7 @@ TEST_F(Tool, ReadShowsVersionsAndSettings) {
 TEST_F(Tool, ReadAsJson) {
   const auto run = RunToolWith({"read", "--json", "--port", "COM3"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(PythonReadsJson(run.out)) << run.out;
+  EXPECT_PYTHON_READS_JSON(run.out);
   for (const char* part :
        {"\"port\": \"COM3\"", "\"searchBaud\": 19200", "\"hardwareVersion\": \"1.2\"",
         "\"softwareVersion\": 7", "\"xpressnetAddress\": 3", "\"baudRate\": 57600",
@@ -148,7 +154,7 @@ TEST_F(Tool, ASilentDeviceIsReportedPerRequest) {
                 "COM3: S88 module count: no reply", "COM3: Command station: no reply"}));
   run = RunToolWith({"read", "--port", "COM3", "--json"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(PythonReadsJson(run.out)) << run.out;
+  EXPECT_PYTHON_READS_JSON(run.out);
   EXPECT_NE(run.out.find("\"xpressnetAddress\": null"), std::string::npos);
 }
 
