@@ -58,7 +58,7 @@ device::Fault ParseFault(const std::string& text) {
 
 using Setter = std::function<void(SimOptions&, const std::string&)>;
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   Setter apply;
 };
@@ -68,7 +68,7 @@ void SetSetting(SimOptions& options, device::Setting n, const char* name, const 
   options.state.Set(n, static_cast<std::uint8_t>(ParseNumber(name, text, 0, 255)));
 }
 
-const std::array<OptionSpec, 12> kOptions{{
+const std::array<OptionEntry, 12> kOptions{{
     {"--com",
      [](SimOptions& o, const std::string& v) {
        const auto number = winapi::ComPortNumber(v);
@@ -132,16 +132,16 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       value = name.substr(equals + 1);
       name.resize(equals);
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : kOptions) {
-      if (name == candidate.name) spec = &candidate;
+    const OptionEntry* entry = nullptr;
+    for (const OptionEntry& candidate : kOptions) {
+      if (name == candidate.name) entry = &candidate;
     }
-    if (!spec) throw UsageError("unknown option \"" + args[i] + "\"");
+    if (!entry) throw UsageError("unknown option \"" + args[i] + "\"");
     if (!value) {
       if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
       value = args[++i];
     }
-    spec->apply(options, *value);
+    entry->apply(options, *value);
   }
   return options;
 }
