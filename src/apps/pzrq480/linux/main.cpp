@@ -1,6 +1,7 @@
 // The window program on Linux: the configurator's window on Qt 6. It takes no arguments
 // besides --help and --version and keeps no files.
 #include "configurator/form_pzrq480.h"
+#include "gui_qt/close_on_signals.h"
 #include "gui_qt/qt_application.h"
 #include "gui_qt/qt_window.h"
 #include "runtime/main_thread.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
     gui_qt::QtApplication app;
     configurator::TFormPZRQ480 form(app);
     gui_qt::QtWindow window(form.Window(), app);
+    // Ctrl-C or a stop from outside closes the window as the user would.
+    gui_qt::CloseOnSignals closeOnSignals(window.Widget());
     // The widgets mirror their models from here on, so start-up fills the real lists.
     app.RunHandler([&] { form.FormCreate(); });
     window.Show();
