@@ -28,6 +28,8 @@ constexpr std::array<std::pair<TComEvent, DWORD>, 10> kHandlingOrder = {{
 }};
 
 constexpr DWORD kDeviceEventSignalled = WAIT_OBJECT_0 + 1;
+// How long the closing steps give a cleared wait to complete before the frame ends.
+constexpr DWORD kPendingWaitDrainMs = 2000;
 
 // The deliveries running on this thread, innermost first: a handler that processes
 // messages may run another port's delivery inside its own.
@@ -112,15 +114,21 @@ void TComThread::MonitorLoop() {
 
   // However the loop ends (stop, failed wait, exception from a delivery), the device
   // lets go of the mask variable and the record before they leave this frame.
+  // A wait still pending when the loop ends is completed by clearing the mask, but the
+  // system may write the mask variable a moment later: wait for that completion (bounded,
+  // in case the device is gone) before the variable leaves this frame.
+  bool waitPending = false;
   struct ClosingSteps {
     HANDLE device;
     HANDLE overlappedEvent;
+    const bool& waitPending;
     ~ClosingSteps() {
       winapi::SetCommMask(device, 0);
+      if (waitPending) winapi::WaitForSingleObject(overlappedEvent, kPendingWaitDrainMs);
       winapi::PurgeComm(device, PURGE_TXCLEAR | PURGE_RXCLEAR);
       winapi::CloseHandle(overlappedEvent);
     }
-  } closing{device, overlapped.hEvent};
+  } closing{device, overlapped.hEvent, waitPending};
 
   const std::array<HANDLE, 2> waitList = {StopEvent, overlapped.hEvent};
   DWORD mask = 0;
@@ -128,13 +136,14 @@ void TComThread::MonitorLoop() {
   do {
     // A wait that could not even start (device gone, mask refused) leaves the
     // overlapped event as it was: waiting on it would spin or deliver an old set.
-    if (!winapi::WaitCommEvent(device, &mask, &overlapped) &&
-        winapi::GetLastError() != ERROR_IO_PENDING) {
-      return;
+    if (!winapi::WaitCommEvent(device, &mask, &overlapped)) {
+      if (winapi::GetLastError() != ERROR_IO_PENDING) return;
+      waitPending = true;
     }
     signalled = winapi::WaitForMultipleObjects(static_cast<DWORD>(waitList.size()), waitList.data(),
                                                FALSE, INFINITE);
     DWORD transferred = 0;
+    if (signalled == kDeviceEventSignalled) waitPending = false;
     if (signalled == kDeviceEventSignalled &&
         winapi::GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
       CurrentEvents = MaskToEvents(mask);
