@@ -20,9 +20,11 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -325,9 +327,16 @@ TEST_F(FormWindowTest, ClosingDuringAReadEndsTheLoopAndClosesThePort) {
   EXPECT_TRUE(app.Terminated());
   EXPECT_FALSE(form->Busy());
   EXPECT_FALSE(form->ComPort->Connected());
-  const auto frames = devices.front()->Frames();
-  ASSERT_FALSE(frames.empty());
-  EXPECT_EQ(frames.back().kind, device::LogKind::PortClosed);
+  // The device's own thread logs the close when it next wakes; give it time to.
+  const auto closedSeen = [&] {
+    const auto frames = devices.front()->Frames();
+    return !frames.empty() && frames.back().kind == device::LogKind::PortClosed;
+  };
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!closedSeen() && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(closedSeen());
 }
 
 }  // namespace
