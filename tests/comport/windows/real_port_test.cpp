@@ -1,5 +1,5 @@
 // The port component on a real serial port wired to a second one, which the test holds
-// through the system's calls (PZ_TEST_PORT_PAIR="COM5,COM6"; skipped without it).
+// through the system's calls (PZ_TEST_PORT_PAIR="COM25,COM26"; skipped without it).
 #include "../../winapi/windows/real_port_support.h"
 // <windows.h> maps SetPort to a printer call; the component's SetPort is meant here.
 #undef SetPort

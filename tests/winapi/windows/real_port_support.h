@@ -1,5 +1,5 @@
 // A pair of real serial ports wired to each other, named by the environment:
-// PZ_TEST_PORT_PAIR="COM5,COM6". Under Wine the test run links two pseudo-terminals,
+// PZ_TEST_PORT_PAIR="COM25,COM26". Under Wine the test run links two pseudo-terminals,
 // joined back to back, into the prefix as those ports. Without the variable the tests
 // that need the pair are skipped.
 #pragma once
