@@ -24,9 +24,8 @@ ComboWidget::ComboWidget(ui::ComboBox& model, QComboBox& widget)
                    [this](int index) { FromUser([&] { combo_.SetItemIndex(index); }); });
   // Picking the item the widget still counts as current (after typing over it) changes
   // no index, but it is a selection all the same.
-  QObject::connect(&box_, &QComboBox::activated, &Context(), [this](int index) {
-    FromUser([&] { combo_.SetItemIndex(index); });
-  });
+  QObject::connect(&box_, &QComboBox::activated, &Context(),
+                   [this](int index) { FromUser([&] { combo_.SetItemIndex(index); }); });
   if (model.Editable()) {
     QObject::connect(&box_, &QComboBox::editTextChanged, &Context(), [this](const QString& text) {
       FromUser([&] { combo_.SetText(text.toStdString()); });
