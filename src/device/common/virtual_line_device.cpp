@@ -23,8 +23,8 @@ struct VirtualLineDevice::Worker {
 };
 
 VirtualLineDevice::VirtualLineDevice(const std::string& portName, DeviceState initial)
-    : line_(winapi::VirtualLine::Create(portName)),
-      session_(std::make_unique<DeviceSession>(initial)),
+    : EmulatedDevice(initial),
+      line_(winapi::VirtualLine::Create(portName)),
       worker_(std::make_unique<Worker>()) {
   worker_->thread = std::thread([this] { Serve(); });
 }
@@ -46,44 +46,24 @@ void VirtualLineDevice::Serve() {
     const int count = line_->OpenCount();
     const bool nowOpen = line_->IsOpen();
     if (open && (!nowOpen || count != openCount)) {
-      session_->PortClosed(now);
+      Session().PortClosed(now);
       open = false;
     }
     if (!open && nowOpen) {
-      session_->PortOpened(now);
+      Session().PortOpened(now);
       open = true;
     }
     openCount = count;
     // Bytes are heard at the rate the port has set when they are taken.
-    session_->SetLineRate(open ? line_->CommState().BaudRate : 0);
+    Session().SetLineRate(open ? line_->CommState().BaudRate : 0);
     const std::vector<std::uint8_t> sent = line_->TakeSent();
-    if (!sent.empty()) session_->Received(sent, now);
-    for (const auto& burst : session_->TakeDue(Clock::now())) {
+    if (!sent.empty()) Session().Received(sent, now);
+    for (const auto& burst : Session().TakeDue(Clock::now())) {
       if (line_->IsOpen()) line_->Inject(burst);
     }
-    const auto deadline = session_->NextDeadline().value_or(Clock::now() + kIdleWait);
+    const auto deadline = Session().NextDeadline().value_or(Clock::now() + kIdleWait);
     seen = line_->WaitActivity(seen, deadline);
   }
-}
-
-DeviceState VirtualLineDevice::State() const {
-  return session_->State();
-}
-
-void VirtualLineDevice::SetState(const DeviceState& state) {
-  session_->SetState(state);
-}
-
-void VirtualLineDevice::SetFault(const FaultConfig& fault) {
-  session_->SetFault(fault);
-}
-
-std::vector<FrameRecord> VirtualLineDevice::Frames() const {
-  return session_->Frames();
-}
-
-void VirtualLineDevice::SetObserver(std::function<void(const FrameRecord&)> observer) {
-  session_->SetObserver(std::move(observer));
 }
 
 }  // namespace device

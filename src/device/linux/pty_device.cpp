@@ -42,7 +42,7 @@ struct PtyDevice::Worker {
 };
 
 PtyDevice::PtyDevice(DeviceState initial)
-    : session_(std::make_unique<DeviceSession>(initial)), worker_(std::make_unique<Worker>()) {
+    : EmulatedDevice(initial), worker_(std::make_unique<Worker>()) {
   slavePath_ = worker_->master.SlavePath();
   worker_->wake = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!worker_->wake.Valid()) throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -51,8 +51,8 @@ PtyDevice::PtyDevice(DeviceState initial)
       ::inotify_add_watch(worker_->opens.Get(), slavePath_.c_str(), IN_OPEN) < 0) {
     worker_->opens = UniqueFd();
   }
-  session_->SetLineRate(worker_->master.Rate());
-  worker_->thread = std::thread([this] { worker_->Serve(*session_); });
+  Session().SetLineRate(worker_->master.Rate());
+  worker_->thread = std::thread([this] { worker_->Serve(Session()); });
 }
 
 PtyDevice::~PtyDevice() {
@@ -110,36 +110,16 @@ void PtyDevice::Worker::Serve(DeviceSession& session) {
   }
 }
 
-DeviceState PtyDevice::State() const {
-  return session_->State();
-}
-
-void PtyDevice::SetState(const DeviceState& state) {
-  session_->SetState(state);
-}
-
-void PtyDevice::SetFault(const FaultConfig& fault) {
-  session_->SetFault(fault);
-}
-
-std::vector<FrameRecord> PtyDevice::Frames() const {
-  return session_->Frames();
-}
-
-void PtyDevice::SetObserver(std::function<void(const FrameRecord&)> observer) {
-  session_->SetObserver(std::move(observer));
-}
-
 bool PtyDevice::PortOpen() const {
-  return session_->PortOpen();
+  return Session().PortOpen();
 }
 
 std::uint32_t PtyDevice::LineRate() const {
-  return session_->LineRate();
+  return Session().LineRate();
 }
 
 bool PtyDevice::WaitPortOpen(bool open, std::chrono::milliseconds limit) const {
-  return session_->WaitPortOpen(open, limit);
+  return Session().WaitPortOpen(open, limit);
 }
 
 }  // namespace device

@@ -1,5 +1,7 @@
 #include "winapi/atomic_replace.h"
 
+#include "common/link_target.h"
+
 #include <atomic>
 #include <cerrno>
 #include <string>
@@ -32,16 +34,6 @@ class FileDescriptor {
  private:
   int fd_;
 };
-
-// The file a chain of symbolic links ends at; the path itself when it is no link.
-std::filesystem::path ResolveLinks(const std::filesystem::path& path) {
-  std::error_code error;
-  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
-    const auto target = std::filesystem::weakly_canonical(path, error);
-    if (!error) return target;
-  }
-  return path;
-}
 
 void WriteAll(int fd, std::string_view content, const std::string& name) {
   while (!content.empty()) {

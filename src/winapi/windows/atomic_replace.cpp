@@ -1,5 +1,7 @@
 #include "winapi/atomic_replace.h"
 
+#include "common/link_target.h"
+
 #include <algorithm>
 #include <atomic>
 #include <string>
@@ -31,15 +33,6 @@ class FileHandle {
  private:
   HANDLE handle_;
 };
-
-std::filesystem::path ResolveLinks(const std::filesystem::path& path) {
-  std::error_code error;
-  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
-    const auto target = std::filesystem::weakly_canonical(path, error);
-    if (!error) return target;
-  }
-  return path;
-}
 
 }  // namespace
 

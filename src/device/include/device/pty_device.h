@@ -9,8 +9,7 @@
 // may have those last bytes heard at the new rate (packet mode reports the change first).
 #pragma once
 
-#include "device/frame_log.h"
-#include "device/pzrq480_model.h"
+#include "device/emulated_device.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,24 +20,13 @@
 
 namespace device {
 
-class DeviceSession;
-
-class PtyDevice {
+class PtyDevice : public EmulatedDevice {
  public:
   // Throws std::system_error when no pseudo-terminal can be had.
   explicit PtyDevice(DeviceState initial = {});
   ~PtyDevice();
-  PtyDevice(const PtyDevice&) = delete;
-  PtyDevice& operator=(const PtyDevice&) = delete;
 
   const std::string& SlavePath() const { return slavePath_; }
-
-  DeviceState State() const;
-  void SetState(const DeviceState& state);
-  void SetFault(const FaultConfig& fault);
-  std::vector<FrameRecord> Frames() const;
-  // Called on the device's thread for each record as it is made; no lock is held.
-  void SetObserver(std::function<void(const FrameRecord&)> observer);
 
   // Whether a port has the slave open, and the rate it set last (0 before any).
   bool PortOpen() const;
@@ -49,7 +37,6 @@ class PtyDevice {
  private:
   struct Worker;
   std::string slavePath_;
-  std::unique_ptr<DeviceSession> session_;
   std::unique_ptr<Worker> worker_;
 };
 
