@@ -59,7 +59,11 @@ echo "pzrq480-sim serves $(head -n1 "$work/sim.out") on $(sed -n 2p "$work/sim.o
 
 env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY "$window_bin" >"$work/window.log" 2>&1 &
 pids+=($!)
-window_id() { xdotool search --name '^PZ-RQ480 \(XpressNet' 2>/dev/null | head -n1; }
+window_id() {
+  local ids
+  ids=$(xdotool search --name '^PZ-RQ480 \(XpressNet' 2>/dev/null) || true
+  echo "${ids%%$'\n'*}"
+}
 window_open() { test -n "$(window_id)"; }
 wait_for 30 window_open || { echo "the window did not open" >&2; cat "$work/window.log" >&2; exit 1; }
 wid=$(window_id)
@@ -70,7 +74,7 @@ xdotool mousemove --window "$wid" 60 68 click 1
 # A read is the version query and five setting requests (six replies from the device),
 # and ends with the window closing the port.
 replies() { grep -c ' tx ' "$work/frames.log" 2>/dev/null || true; }
-read_done() { [ "$(replies)" -ge 6 ] && tail -n1 "$work/frames.log" | grep -q 'port closed'; }
+read_done() { [ "$(replies)" -ge 6 ] && [[ $(tail -n1 "$work/frames.log") == *'port closed'* ]]; }
 wait_for 30 read_done || {
   echo "the read did not complete on the device (replies: $(replies))" >&2
   cat "$work/frames.log" "$work/window.log" >&2

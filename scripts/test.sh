@@ -154,7 +154,8 @@ run_gui_smoke() {
   timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   LD_PRELOAD=$shim timeout 300 "$wine" "$gui" &
   gui_pid=$!
-  window=$(timeout 120 xdotool search --sync --name 'PZ-RQ480 \(XpressNet' | head -1) || true
+  window=$(timeout 120 xdotool search --sync --name 'PZ-RQ480 \(XpressNet') || true
+  window=${window%%$'\n'*}
   if [ -z "$window" ]; then
     echo "the window did not appear" >&2
     failed=1
@@ -186,23 +187,42 @@ run_gui_smoke() {
 
 # Release packages: the Debian package from the release build, installed here with
 # apt-get and run; the Windows zip from the mingw build.
+# The first of the files a glob names (fails if there is none).
+first_file() {
+  [ -e "$1" ] || { echo "no file matches $1" >&2; return 1; }
+  echo "$1"
+}
+
+# Whether a listing has a line ending in the given path. Listings are captured first: under
+# pipefail a reader that stops early (grep -q, head) can kill the writer with SIGPIPE.
+lists_line() {
+  local line
+  while IFS= read -r line; do
+    [[ $line == "$2" || $line == */"$2" ]] && return 0
+  done <<<"$1"
+  echo "$2 is missing from the package" >&2
+  return 1
+}
+
 run_packaging() {
-  local deb zip
+  local deb zip listing entry
   echo "=== packages ==="
   cmake --preset release >/dev/null
   cmake --build --preset release -j 2 --target pzrq480 pzrq480-cli pzrq480-sim
   (cd build/release && cpack -G DEB)
-  deb=$(ls build/release/pzrq480_*.deb | head -1)
+  deb=$(first_file build/release/pzrq480_*.deb)
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
   $SUDO apt-get install -y -qq "./$deb"
   /usr/bin/pzrq480-cli --help >/dev/null
-  dpkg -L pzrq480 | grep -q '/usr/share/applications/pzrq480.desktop'
+  lists_line "$(dpkg -L pzrq480)" /usr/share/applications/pzrq480.desktop
   cmake --preset mingw >/dev/null
   cmake --build --preset mingw -j 2 --target pzrq480 pzrq480-cli
   (cd build/mingw && cpack -G ZIP)
-  zip=$(ls build/mingw/pzrq480-*-windows-x64.zip | head -1)
-  unzip -l "$zip" | grep -q 'pzrq480.exe' && unzip -l "$zip" | grep -q 'pzrq480-cli.exe' &&
-    unzip -l "$zip" | grep -q 'README.md'
+  zip=$(first_file build/mingw/pzrq480-*-windows-x64.zip)
+  listing=$(unzip -Z1 "$zip")
+  for entry in pzrq480.exe pzrq480-cli.exe README.md; do
+    lists_line "$listing" "$entry"
+  done
   echo "packages: $deb $zip"
 }
 
