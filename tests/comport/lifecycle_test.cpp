@@ -255,6 +255,21 @@ TEST_F(Lifecycle, ErrorsOfTheNotificationsReachTheCaller) {
   EXPECT_FALSE(line->IsOpen());
 }
 
+TEST_F(Lifecycle, ClosingInTheAfterOpenHandlerEndsTheOpenQuietly) {
+  port.OnAfterOpen = [&](TObject*) {
+    log.Add("AfterOpen");
+    port.Close();
+  };
+  port.Open();
+  EXPECT_FALSE(port.Connected());
+  EXPECT_FALSE(line->IsOpen());
+  EXPECT_EQ(log.Take(), (Log{"BeforeOpen", "AfterOpen", "CTS(0)", "DSR(0)", "RLSD(0)",
+                             "BeforeClose", "AfterClose"}));
+  port.OnAfterOpen = nullptr;
+  port.Open();
+  EXPECT_TRUE(port.Connected());
+}
+
 TEST_F(Lifecycle, LineQueryFailingWhileOpeningLeavesThePortOpen) {
   line->FailCall(DriverCall::GetCommModemStatus, ERROR_GEN_FAILURE, 1);
   const EComPortExt error = ExpectPortExtError([&] { port.Open(); });

@@ -153,7 +153,8 @@ void TCustomComPort::HandleBeforeOpen() {
 void TCustomComPort::HandleAfterOpen() {
   NotifyObservers(&PortObserver::ConnectionChanged, true);
   FireAfterOpen();
-  ReportLineSignals(true);
+  // A handler that closed the port again has already reported every line off.
+  if (connected_) ReportLineSignals(true);
 }
 
 void TCustomComPort::HandleBeforeClose() {
