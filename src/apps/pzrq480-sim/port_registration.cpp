@@ -1,6 +1,6 @@
 #include "port_registration.h"
 
-#include "linux/port_map.h"
+#include "winapi/port_map.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "sim_options.h"
 
-#include "linux/port_map.h"
+#include "winapi/port_map.h"
 
 #include <array>
 #include <charconv>

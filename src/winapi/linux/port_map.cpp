@@ -1,4 +1,4 @@
-#include "linux/port_map.h"
+#include "winapi/port_map.h"
 
 #include "linux/terminal.h"
 #include "linux/user_config_dir.h"

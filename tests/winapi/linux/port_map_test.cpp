@@ -1,4 +1,4 @@
-#include "../../../src/winapi/linux/port_map.h"
+#include "winapi/port_map.h"
 
 #include <gtest/gtest.h>
 
