@@ -52,6 +52,8 @@ const std::array<DeviceSetting, 5> kSettings{{
      kCommandStationItems, "General (Lenz, Roco)", "command-station", "commandStation", false},
 }};
 
+}  // namespace
+
 std::optional<int> DecimalNumber(const std::string& text) {
   int value = 0;
   const char* end = text.data() + text.size();
@@ -60,7 +62,9 @@ std::optional<int> DecimalNumber(const std::string& text) {
   return value;
 }
 
-}  // namespace
+std::string HardwareVersionText(std::uint8_t version) {
+  return std::to_string(version >> 4) + "." + std::to_string(version & 0x0F);
+}
 
 std::vector<std::string> DeviceSetting::Items() const {
   std::vector<std::string> items;
@@ -70,6 +74,22 @@ std::vector<std::string> DeviceSetting::Items() const {
     items.assign(texts.begin(), texts.end());
   }
   return items;
+}
+
+int DeviceSetting::ItemCount() const {
+  if (coding == ValueCoding::DecimalText) return std::max(lastNumber - firstNumber + 1, 0);
+  return static_cast<int>(texts.size());
+}
+
+std::string DeviceSetting::ValuesText() const {
+  const auto items = Items();
+  if (coding == ValueCoding::DecimalText) return items.front() + ".." + items.back();
+  std::string values;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i) values += ", ";
+    values += "\"" + items[i] + "\" or " + std::to_string(ValueForIndex(static_cast<int>(i)));
+  }
+  return values;
 }
 
 int DeviceSetting::IndexForReply(std::uint8_t value) const {
@@ -85,8 +105,7 @@ int DeviceSetting::IndexForReply(std::uint8_t value) const {
       index = value;
       break;
   }
-  const int count = static_cast<int>(Items().size());
-  return index >= 0 && index < count ? index : -1;
+  return index >= 0 && index < ItemCount() ? index : -1;
 }
 
 std::uint8_t DeviceSetting::ValueForIndex(int index) const {

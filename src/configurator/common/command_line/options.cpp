@@ -106,20 +106,9 @@ std::string UsageText() {
       "\n"
       "Settings (write):\n";
   for (const DeviceSetting& setting : DeviceSettings()) {
-    const auto items = setting.Items();
-    std::string values;
-    if (setting.coding == ValueCoding::DecimalText) {
-      values = items.front() + ".." + items.back();
-    } else {
-      for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i) values += ", ";
-        values +=
-            "\"" + items[i] + "\" or " + std::to_string(setting.ValueForIndex(static_cast<int>(i)));
-      }
-    }
     std::string option = std::string("  --") + setting.option + " VALUE";
     option.resize(std::max<std::size_t>(option.size() + 1, 28), ' ');
-    text += option + setting.label + ": " + values + "\n";
+    text += option + setting.label + ": " + setting.ValuesText() + "\n";
   }
   text +=
       "\n"

@@ -1,7 +1,5 @@
 #include "configurator/command_line/report.h"
 
-#include <charconv>
-
 namespace configurator::command_line {
 
 namespace {
@@ -20,17 +18,9 @@ const char* StatusText(ReplyStatus status) {
   return "ok";
 }
 
-std::string HardwareText(std::uint8_t version) {
-  return std::to_string(version >> 4) + "." + std::to_string(version & 0x0F);
-}
-
 // An item that is a number goes into JSON as a number, any other as a string.
 std::string JsonItem(const std::string& item) {
-  int number = 0;
-  const char* end = item.data() + item.size();
-  const auto [ptr, error] = std::from_chars(item.data(), end, number);
-  if (!item.empty() && error == std::errc() && ptr == end) return item;
-  return JsonString(item);
+  return DecimalNumber(item) ? item : JsonString(item);
 }
 
 }  // namespace
@@ -73,7 +63,7 @@ std::vector<std::string> Problems(const ReadReportView& report) {
 std::string FormatText(const ReadReportView& report) {
   std::string text = "Port: " + report.port + " at " + report.searchBaud + " baud\n";
   if (report.version.status == ReplyStatus::Good) {
-    text += "Hardware version: " + HardwareText(report.hardwareVersion) + "\n";
+    text += "Hardware version: " + HardwareVersionText(report.hardwareVersion) + "\n";
     text += "Software version: " + std::to_string(report.version.value) + "\n";
   } else {
     text += std::string("Version: ") + StatusText(report.version.status) + "\n";
@@ -98,7 +88,7 @@ std::string FormatJson(const ReadReportView& report) {
   json += "  \"port\": " + JsonString(report.port) + ",\n";
   json += "  \"searchBaud\": " + JsonItem(report.searchBaud) + ",\n";
   json += "  \"hardwareVersion\": " +
-          (versionGood ? JsonString(HardwareText(report.hardwareVersion)) : "null") + ",\n";
+          (versionGood ? JsonString(HardwareVersionText(report.hardwareVersion)) : "null") + ",\n";
   json +=
       "  \"softwareVersion\": " + (versionGood ? std::to_string(report.version.value) : "null") +
       ",\n";

@@ -3,7 +3,6 @@
 #include "configurator/command_line/options.h"
 #include "configurator/command_line/report.h"
 #include "configurator/form_pzrq480.h"
-#include "runtime/main_thread.h"
 #include "ui/headless_application.h"
 
 #include <algorithm>
@@ -109,7 +108,7 @@ class Session {
 
   int Read() {
     ChooseSearchBaud();
-    const std::string port = ChoosePort();
+    ChoosePort();
     Handler([this] { form_.btnReadClick(); });
     const ReadReportView report = CollectRead(form_);
     Show(report);
@@ -130,7 +129,7 @@ class Session {
       const auto index = setting.IndexForText(*options_.settings[i]);
       if (!index) {
         throw Failure{port + ": " + setting.label + ": " + *options_.settings[i] + " is refused; " +
-                      AllowedValues(setting)};
+                      "allowed: " + setting.ValuesText()};
       }
       wanted[i] = *index;
     }
@@ -183,9 +182,8 @@ class Session {
         Handler([&] { answered = form_.ProbeDevice(); });
         if (!answered) continue;
         ++found;
-        const std::uint8_t hw = form_.LastRead.hardwareVersion;
         out_ << port << " at " << form_.cbSearchBaud.Text() << " baud: PZ-RQ480, hardware "
-             << (hw >> 4) << "." << (hw & 0x0F) << ", software "
+             << HardwareVersionText(form_.LastRead.hardwareVersion) << ", software "
              << static_cast<int>(form_.LastRead.version.value) << "\n";
       }
     }
@@ -202,19 +200,6 @@ class Session {
       return "invalid value " + std::to_string(entry.reply.value);
     }
     return entry.reply.status == ReplyStatus::BadChecksum ? "bad checksum" : "no reply";
-  }
-
-  static std::string AllowedValues(const DeviceSetting& setting) {
-    const auto items = setting.Items();
-    if (setting.coding == ValueCoding::DecimalText) {
-      return "allowed: " + items.front() + ".." + items.back();
-    }
-    std::string text = "allowed:";
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      text += (i ? ", \"" : " \"") + items[i] + "\" or " +
-              std::to_string(setting.ValueForIndex(static_cast<int>(i)));
-    }
-    return text;
   }
 
   const Options& options_;

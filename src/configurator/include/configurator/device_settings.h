@@ -40,6 +40,10 @@ struct DeviceSetting {
   bool changesLineRate;
 
   std::vector<std::string> Items() const;
+  int ItemCount() const;
+  // The values a user may give: "first..last" for numbers, otherwise every item with
+  // its value on the wire.
+  std::string ValuesText() const;
   // The list index a reply value selects; -1 when the list has no such item.
   int IndexForReply(std::uint8_t value) const;
   // The byte written for list index `index` (which must be a valid index).
@@ -51,5 +55,11 @@ struct DeviceSetting {
 
 // Settings 1..5 in wire order.
 const std::array<DeviceSetting, 5>& DeviceSettings();
+
+// The value of a text that is wholly a decimal number; nothing otherwise.
+std::optional<int> DecimalNumber(const std::string& text);
+
+// The hardware version byte as people read it: major (high nibble) "." minor.
+std::string HardwareVersionText(std::uint8_t version);
 
 }  // namespace configurator
