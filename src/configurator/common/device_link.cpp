@@ -65,15 +65,15 @@ void TFormPZRQ480::AwaitReply() {
   }
 }
 
-void TFormPZRQ480::BeginRequest() {
+void TFormPZRQ480::SendRequest(std::initializer_list<std::uint8_t> bytes) {
   TxSum = 0;
   RxSinceRequest = 0;
+  for (std::uint8_t b : bytes) SendByte(b);
+  SendByte(TxSum);
 }
 
 ReplyResult TFormPZRQ480::Exchange(std::initializer_list<std::uint8_t> bytes) {
-  BeginRequest();
-  for (std::uint8_t b : bytes) SendByte(b);
-  SendByte(TxSum);
+  SendRequest(bytes);
   AwaitReply();
   // A frame that began before this request is the previous reply, not an answer.
   if (RxSinceRequest == 0) return {ReplyStatus::NoReply, 0};

@@ -1,6 +1,8 @@
 // The window's controls, laid out as the designer placed them, and the handler bindings.
 #include "configurator/form_pzrq480.h"
 
+#include "comport/text_conversion.h"
+
 namespace configurator {
 
 namespace {
@@ -45,14 +47,11 @@ TFormPZRQ480::TFormPZRQ480(ui::Application& app)
       cbCommStat("cbCommStat", &GroupBox4, {56, 24, 145, 21}, ComboStyle::DropDownList, 0),
       btnWrite("btnWrite", &window_, {8, 400, 105, 25}, "Write settings", 4),
       SpeedButton1("SpeedButton1", &window_, {200, 400, 25, 25}, "?", -1, true) {
-  for (const char* item : {"19200", "38400", "57600", "115200"}) cbSearchBaud.Add(item);
+  for (const comport::TBaudRate rate : kSearchRates) cbSearchBaud.Add(comport::BaudRateText(rate));
   cbSearchBaud.SetItemIndex(0);
   // The lists of named items are filled at design time; the number lists at start-up.
   for (const DeviceSetting& setting : DeviceSettings()) {
-    if (setting.coding == ValueCoding::DecimalText) continue;
-    ui::ComboBox& list = this->*setting.list;
-    for (const std::string& item : setting.Items()) list.Add(item);
-    list.SetItemIndex(*setting.IndexForText(setting.initialItem));
+    if (setting.coding != ValueCoding::DecimalText) FillList(setting);
   }
   pWait.SetVisible(false);
 
@@ -66,13 +65,18 @@ TFormPZRQ480::TFormPZRQ480(ui::Application& app)
 
 TFormPZRQ480::~TFormPZRQ480() {
   app_.RemoveTimer(Timer1);
-  if (ComPort) {
-    try {
-      FormDestroy();
-    } catch (...) {
-      // A port that fails to close is freed all the same; the base frees what is left.
-    }
+  try {
+    FormDestroy();
+  } catch (...) {
+    // A port that fails to close is freed all the same; the base frees what is left.
   }
+}
+
+void TFormPZRQ480::FillList(const DeviceSetting& setting) {
+  ui::ComboBox& list = this->*setting.list;
+  list.Clear();
+  for (const std::string& item : setting.Items()) list.Add(item);
+  list.SetItemIndex(*setting.IndexForText(setting.initialItem));
 }
 
 }  // namespace configurator

@@ -13,11 +13,7 @@ constexpr int kLastProbedPort = 20;
 void TFormPZRQ480::FormCreate() {
   app_.SetTitle("PZ-RQ480 PC interface configurator");
   for (const DeviceSetting& setting : DeviceSettings()) {
-    if (setting.coding != ValueCoding::DecimalText) continue;
-    ui::ComboBox& list = this->*setting.list;
-    list.Clear();
-    for (const std::string& item : setting.Items()) list.Add(item);
-    list.SetItemIndex(*setting.IndexForText(setting.initialItem));
+    if (setting.coding == ValueCoding::DecimalText) FillList(setting);
   }
 
   if (!ComPort) {

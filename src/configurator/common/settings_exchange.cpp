@@ -13,14 +13,8 @@ constexpr std::uint8_t kReadMarker = 0xFF;
 constexpr std::chrono::milliseconds kSettleTime{100};
 constexpr std::chrono::milliseconds kWritePause{100};
 
-constexpr comport::TBaudRate kSearchRates[] = {comport::br19200, comport::br38400, comport::br57600,
-                                               comport::br115200};
-
 std::string VersionCaption(std::uint8_t hardware, std::uint8_t software) {
-  std::string caption =
-      "HW ver.: " + std::to_string(hardware >> 4) + "." + std::to_string(hardware & 0x0F);
-  caption += ",  SW ver.: " + std::to_string(software);
-  return caption;
+  return "HW ver.: " + HardwareVersionText(hardware) + ",  SW ver.: " + std::to_string(software);
 }
 
 }  // namespace
@@ -37,18 +31,13 @@ bool TFormPZRQ480::ProbeDevice() {
   bool answered = false;
   RunOperation([this, &answered] {
     LastRead = {};
-    ComPort->SetPort(cbPort.Text());
-    ApplySearchBaud();
-    if (!ComPort->Connected()) ComPort->Open();
-    if (!ComPort->Connected()) return;
+    if (!OpenAtSearchRate()) return;
     ShowBusy(true);
     app_.Sleep(kSettleTime);
     app_.ProcessMessages();
-    RxPos = 0;
-    LastRead.version = Exchange({kVersionQuery});
-    if (LastRead.version.status == ReplyStatus::Good) LastRead.hardwareVersion = RxBuf[1];
+    const bool good = QueryVersion();
     ComPort->SetConnected(false);
-    answered = LastRead.version.status == ReplyStatus::Good;
+    answered = good;
   });
   return answered;
 }
@@ -104,16 +93,28 @@ void TFormPZRQ480::ApplySearchBaud() {
   }
 }
 
+bool TFormPZRQ480::OpenAtSearchRate() {
+  ComPort->SetPort(cbPort.Text());
+  ApplySearchBaud();
+  if (!ComPort->Connected()) ComPort->Open();
+  return ComPort->Connected();
+}
+
+bool TFormPZRQ480::QueryVersion() {
+  RxPos = 0;
+  LastRead.version = Exchange({kVersionQuery});
+  if (LastRead.version.status != ReplyStatus::Good) return false;
+  LastRead.hardwareVersion = RxBuf[1];
+  return true;
+}
+
 void TFormPZRQ480::ReadSettings() {
   lVer.SetCaption("...");
   for (const DeviceSetting& setting : DeviceSettings()) (this->*setting.list).SetItemIndex(-1);
   LastRead = {};
   if (cbPort.ItemIndex() == -1) return;
 
-  ComPort->SetPort(cbPort.Text());
-  ApplySearchBaud();
-  if (!ComPort->Connected()) ComPort->Open();
-  if (!ComPort->Connected()) return;
+  if (!OpenAtSearchRate()) return;
 
   ShowBusy(true);
   app_.ProcessMessages();
@@ -122,14 +123,9 @@ void TFormPZRQ480::ReadSettings() {
   app_.ProcessMessages();
   CheckAbandoned();
 
-  RxPos = 0;
   FrameDone = 0;
   Timer1.Tag = 0;
-  LastRead.version = Exchange({kVersionQuery});
-  if (LastRead.version.status == ReplyStatus::Good) {
-    LastRead.hardwareVersion = RxBuf[1];
-    lVer.SetCaption(VersionCaption(RxBuf[1], RxBuf[2]));
-  }
+  if (QueryVersion()) lVer.SetCaption(VersionCaption(RxBuf[1], RxBuf[2]));
 
   for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
     const DeviceSetting& setting = DeviceSettings()[i];
@@ -144,10 +140,7 @@ void TFormPZRQ480::ReadSettings() {
 }
 
 void TFormPZRQ480::WriteSettings() {
-  ComPort->SetPort(cbPort.Text());
-  ApplySearchBaud();
-  if (!ComPort->Connected()) ComPort->Open();
-  if (!ComPort->Connected()) {
+  if (!OpenAtSearchRate()) {
     app_.ShowMessage("Not connected!");
     return;
   }
@@ -173,11 +166,7 @@ void TFormPZRQ480::WriteSettings() {
   for (const bool rateChanging : {false, true}) {
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (DeviceSettings()[i].changesLineRate != rateChanging) continue;
-      BeginRequest();
-      SendByte(kSettingRequest);
-      SendByte(DeviceSettings()[i].number);
-      SendByte(values[i]);
-      SendByte(TxSum);
+      SendRequest({kSettingRequest, DeviceSettings()[i].number, values[i]});
       app_.Sleep(kWritePause);
       CheckAbandoned();
     }

@@ -40,6 +40,9 @@ class TFormPZRQ480 : public comport::TComponent {
   static constexpr std::size_t kRxBufSize = 11;
   // Ticks of Timer1 without a received byte that end a frame: the 6th tick.
   static constexpr std::intptr_t kSilenceTicks = 5;
+  // The rates cbSearchBaud offers, in its order.
+  static constexpr std::array<comport::TBaudRate, 4> kSearchRates{
+      comport::br19200, comport::br38400, comport::br57600, comport::br115200};
 
   // Builds the control models, binds the handlers and hands Timer1 to the application.
   explicit TFormPZRQ480(ui::Application& app);
@@ -134,9 +137,15 @@ class TFormPZRQ480 : public comport::TComponent {
   void EndAbandoned();
   void CheckAbandoned();
   void ShowBusy(bool busy);
-  void BeginRequest();
+  // Sends the bytes of a request and their XOR.
+  void SendRequest(std::initializer_list<std::uint8_t> bytes);
   ReplyResult Exchange(std::initializer_list<std::uint8_t> bytes);
   void ApplySearchBaud();
+  // Sets the port of cbPort at the search rate and opens it if needed; true when it is open.
+  bool OpenAtSearchRate();
+  // Sends the version query into LastRead (with the hardware version); true on a good reply.
+  bool QueryVersion();
+  void FillList(const DeviceSetting& setting);
   void ReadSettings();
   void WriteSettings();
 
