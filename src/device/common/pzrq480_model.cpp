@@ -205,7 +205,8 @@ std::optional<Clock::time_point> Pzrq480Model::FrameDeadline() const {
 }
 
 std::optional<Exchange> Pzrq480Model::Expire(Clock::time_point now) {
-  if (partial_.empty() || now < lastByte_ + PartialGap()) return std::nullopt;
+  const auto deadline = FrameDeadline();
+  if (!deadline || now < *deadline) return std::nullopt;
   return FinishPartial();
 }
 

@@ -120,7 +120,6 @@ class Pzrq480Model {
 
   const DeviceState& State() const { return state_; }
   void SetState(const DeviceState& state) { state_ = state; }
-  const FaultConfig& Faults() const { return fault_; }
   void SetFault(const FaultConfig& fault) { fault_ = fault; }
 
   // One whole frame, received at `lineRate`.
