@@ -5,10 +5,8 @@
 
 #include "device/emulated_device.h"
 
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace winapi {
 class VirtualLine;
