@@ -82,13 +82,15 @@ void PtyDevice::Worker::Serve(DeviceSession& session) {
     if (stop) break;
     if (fds[2].revents) Drain(opens.Get());
 
-    if (hungUp && (fds[2].revents || !opens.Valid()) && !master.HungUp()) {
-      hungUp = false;
-      master.KeepExtproc();
-      session.SetLineRate(master.Rate());
-      session.PortOpened(Clock::now());
-    } else if (!hungUp && fds[2].revents && !master.HungUp()) {
-      // The first open of a fresh terminal: no hang-up came before it.
+    // A port opens again after a hang-up, or opens a fresh terminal for the first time
+    // (no hang-up came before it).
+    const bool opening = hungUp ? (fds[2].revents || !opens.Valid()) : fds[2].revents != 0;
+    if (opening && !master.HungUp()) {
+      if (hungUp) {
+        hungUp = false;
+        master.KeepExtproc();
+        session.SetLineRate(master.Rate());
+      }
       session.PortOpened(Clock::now());
     }
 
