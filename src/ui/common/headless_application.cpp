@@ -4,6 +4,7 @@
 #include "ui/controls.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ui {
 
@@ -61,10 +62,8 @@ void HeadlessApplication::RemoveTimer(Timer& timer) {
 }
 
 std::int64_t HeadlessApplication::TicksFired(const Timer& timer) const {
-  for (const Slot& slot : slots_) {
-    if (slot.timer == &timer) return slot.fired;
-  }
-  return 0;
+  const Slot* slot = Find(timer);
+  return slot ? slot->fired : 0;
 }
 
 bool HeadlessApplication::RunUntil(const std::function<bool()>& done,
@@ -81,7 +80,11 @@ bool HeadlessApplication::RunUntil(const std::function<bool()>& done,
 }
 
 HeadlessApplication::Slot* HeadlessApplication::Find(const Timer& timer) {
-  for (Slot& slot : slots_) {
+  return const_cast<Slot*>(std::as_const(*this).Find(timer));
+}
+
+const HeadlessApplication::Slot* HeadlessApplication::Find(const Timer& timer) const {
+  for (const Slot& slot : slots_) {
     if (slot.timer == &timer) return &slot;
   }
   return nullptr;

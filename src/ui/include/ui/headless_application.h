@@ -59,6 +59,7 @@ class HeadlessApplication : public Application {
   };
 
   Slot* Find(const Timer& timer);
+  const Slot* Find(const Timer& timer) const;
   // Notices a timer enabled, disabled or re-timed since the last look; false while
   // the timer cannot tick.
   static bool Sync(Slot& slot, Clock::time_point now);
