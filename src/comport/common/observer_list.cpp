@@ -115,12 +115,6 @@ ObserverList::Entries ObserverList::Current() const {
   return Load()->entries;
 }
 
-bool ObserverList::Any(const std::function<bool(const PortObserver&)>& predicate) const {
-  const std::shared_ptr<const ObserverSnapshot> snapshot = Load();
-  return std::any_of(snapshot->entries.begin(), snapshot->entries.end(),
-                     [&](const PortObserver* observer) { return predicate(*observer); });
-}
-
 ObserverList::Walk::Walk(const ObserverList& list) : snapshot_(list.Load()) {
   ++WalksOnThisThread();
 }

@@ -1,5 +1,7 @@
 #include "comport/port.h"
 
+#include "common/observer_wants_bytes.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -75,29 +77,16 @@ void TCustomComPort::HandleRxChar() {
 bool TCustomComPort::ReadForListeners(std::int32_t count) {
   const ObserverList::Walk walk(observers_);
   const auto& observers = walk.Observers();
-  const bool listening = std::any_of(observers.begin(), observers.end(), [](const PortObserver* o) {
-    return static_cast<bool>(o->BytesReceived);
-  });
-  if (announceRxCount_ && !listening) return false;
-  std::unique_ptr<std::uint8_t[]> buffer;
-  std::int32_t received = 0;
-  auto take = [&] {
-    buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
-    // The listeners get what was actually read, never bytes the read did not fill.
-    received = Read(buffer.get(), count);
-    FireRxBuf(buffer.get(), received);
-  };
-  bool taken = false;
-  for (PortObserver* observer : observers) {
-    const auto& bytesReceived = observer->BytesReceived;
-    if (!bytesReceived) continue;
-    if (!taken) {
-      taken = true;
-      take();
-    }
-    bytesReceived(this, buffer.get(), received);
+  if (announceRxCount_ && std::none_of(observers.begin(), observers.end(), WantsBytes)) {
+    return false;
   }
-  if (!taken) take();  // no listener, but the count is not announced
+  const auto buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(count));
+  // The listeners get what was actually read, never bytes the read did not fill.
+  const std::int32_t received = Read(buffer.get(), count);
+  FireRxBuf(buffer.get(), received);
+  for (PortObserver* observer : observers) {
+    if (WantsBytes(observer)) observer->BytesReceived(this, buffer.get(), received);
+  }
   return true;
 }
 

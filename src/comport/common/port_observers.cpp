@@ -1,5 +1,9 @@
 #include "comport/port.h"
 
+#include "common/observer_wants_bytes.h"
+
+#include <algorithm>
+
 namespace comport {
 
 void TCustomComPort::AddObserver(PortObserver* observer) {
@@ -11,8 +15,9 @@ void TCustomComPort::RemoveObserver(PortObserver* observer) {
 }
 
 bool TCustomComPort::BufferObserverPresent() const {
-  return observers_.Any(
-      [](const PortObserver& observer) { return static_cast<bool>(observer.BytesReceived); });
+  const ObserverList::Walk walk(observers_);
+  const auto& observers = walk.Observers();
+  return std::any_of(observers.begin(), observers.end(), WantsBytes);
 }
 
 }  // namespace comport

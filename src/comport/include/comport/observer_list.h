@@ -5,7 +5,6 @@
 
 #include "comport/events.h"
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -33,7 +32,6 @@ class ObserverList {
 
   // The list as it is now.
   Entries Current() const;
-  bool Any(const std::function<bool(const PortObserver&)>& predicate) const;
 
   // One notification's view of the list, fixed for as long as the walk lives.
   class Walk {
