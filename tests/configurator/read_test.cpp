@@ -1,6 +1,9 @@
 #include "form_test_support.h"
 
+#include "winapi/virtual_line.h"
 #include "winapi/winapi.h"
+
+#include <thread>
 
 namespace configurator::testing {
 namespace {
@@ -73,6 +76,36 @@ TEST_F(Read, ABadChecksumLeavesEveryValueUnshown) {
   EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
   EXPECT_EQ(form->LastRead.version.status, ReplyStatus::BadChecksum);
   EXPECT_EQ(ReceivedFrames(dev).size(), 6u);
+}
+
+// A bare line whose answers the test writes itself.
+class ReadFromALine : public FormTest {
+ protected:
+  void SetUp() override {
+    Create();
+    SelectPort("COM4");
+  }
+  std::shared_ptr<winapi::VirtualLine> line = winapi::VirtualLine::Create("COM4");
+};
+
+// Two bytes that XOR to zero pass the frame check; without the length rule the value shown
+// is entry 2 of the version reply, still in the buffer.
+TEST_F(ReadFromALine, FramesTooShortForAValueAreNotTakenForOne) {
+  std::thread answerer([&] {
+    if (line->ReadSent(2, kLimit).size() != 2) return;
+    line->Inject({0x02, 0x12, 0x07, 0x17});
+    for (int request = 0; request < 5; ++request) {
+      if (line->ReadSent(4, kLimit).size() != 4) return;
+      line->Inject({0xAA, 0xAA});
+    }
+  });
+  Click(form->btnRead);
+  answerer.join();
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  for (const ReplyResult& result : form->LastRead.settings) {
+    EXPECT_EQ(result.status, ReplyStatus::ShortFrame);
+  }
 }
 
 // Without the fresh-reply rule, a silent device shows version 0.0, "19200" and "General".

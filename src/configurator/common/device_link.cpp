@@ -78,6 +78,9 @@ ReplyResult TFormPZRQ480::Exchange(std::initializer_list<std::uint8_t> bytes) {
   // A frame that began before this request is the previous reply, not an answer.
   if (RxSinceRequest == 0) return {ReplyStatus::NoReply, 0};
   if (!CheckFrame()) return {ReplyStatus::BadChecksum, 0};
+  // A shorter frame can XOR to zero too (noise, a stray 00); its entry 2 would be its own
+  // checksum or a byte left over from an earlier reply.
+  if (RxCount < kMinReplySize) return {ReplyStatus::ShortFrame, 0};
   return {ReplyStatus::Good, RxBuf[2]};
 }
 

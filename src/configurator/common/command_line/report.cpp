@@ -10,6 +10,8 @@ const char* StatusText(ReplyStatus status) {
       return "no reply";
     case ReplyStatus::BadChecksum:
       return "bad checksum";
+    case ReplyStatus::ShortFrame:
+      return "short reply";
     case ReplyStatus::NotAsked:
       return "not read";
     case ReplyStatus::Good:

@@ -199,7 +199,14 @@ class Session {
     if (entry.reply.status == ReplyStatus::Good) {
       return "invalid value " + std::to_string(entry.reply.value);
     }
-    return entry.reply.status == ReplyStatus::BadChecksum ? "bad checksum" : "no reply";
+    switch (entry.reply.status) {
+      case ReplyStatus::BadChecksum:
+        return "bad checksum";
+      case ReplyStatus::ShortFrame:
+        return "short reply";
+      default:
+        return "no reply";
+    }
   }
 
   const Options& options_;

@@ -22,6 +22,7 @@ enum class ReplyStatus {
   Good,         // a fresh frame with a good checksum
   NoReply,      // no byte arrived after the request was sent
   BadChecksum,  // a frame arrived but its XOR is not zero
+  ShortFrame,   // a frame with a good XOR but too short to hold the bytes a reply carries
 };
 
 struct ReplyResult {
@@ -38,6 +39,8 @@ struct ReadReport {
 class TFormPZRQ480 : public comport::TComponent {
  public:
   static constexpr std::size_t kRxBufSize = 11;
+  // A reply's entries 0 to 2 and its checksum byte: any shorter frame carries no value.
+  static constexpr std::int32_t kMinReplySize = 4;
   // Ticks of Timer1 without a received byte that end a frame: the 6th tick.
   static constexpr std::intptr_t kSilenceTicks = 5;
   // The rates cbSearchBaud offers, in its order.
