@@ -8,7 +8,6 @@
 #include <iterator>
 #include <string>
 #include <system_error>
-#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -32,6 +31,15 @@ bool KeepDamagedCopy(const std::filesystem::path& file) {
   return false;
 }
 
+// The writers' companion lock file, created with its folder when missing.
+int OpenLockFile(const std::filesystem::path& registryFile) {
+  std::error_code error;
+  std::filesystem::create_directories(registryFile.parent_path(), error);
+  std::filesystem::path lockFile = registryFile;
+  lockFile += ".lock";
+  return ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
 }  // namespace
 
 std::optional<std::filesystem::path> RegistryFilePath() {
@@ -40,23 +48,15 @@ std::optional<std::filesystem::path> RegistryFilePath() {
   return std::nullopt;
 }
 
-WriterLock::WriterLock(const std::filesystem::path& registryFile) {
-  std::error_code error;
-  std::filesystem::create_directories(registryFile.parent_path(), error);
-  std::filesystem::path lockFile = registryFile;
-  lockFile += ".lock";
-  fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX) != 0) {
+WriterLock::WriterLock(const std::filesystem::path& registryFile)
+    : fd_(OpenLockFile(registryFile)) {
+  if (fd_.Get() < 0) return;
+  while (::flock(fd_.Get(), LOCK_EX) != 0) {
     if (errno != EINTR) {
-      ::close(std::exchange(fd_, -1));
+      ::close(fd_.Release());
       return;
     }
   }
-}
-
-WriterLock::~WriterLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 FileStamp StampOf(const std::filesystem::path& file) {

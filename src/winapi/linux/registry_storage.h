@@ -3,6 +3,7 @@
 // lose each other's updates; readers need none, since a save replaces the file whole.
 #pragma once
 
+#include "linux/owned_fd.h"
 #include "linux/registry_tree.h"
 
 #include <cstdint>
@@ -19,13 +20,10 @@ std::optional<std::filesystem::path> RegistryFilePath();
 class WriterLock {
  public:
   explicit WriterLock(const std::filesystem::path& registryFile);
-  ~WriterLock();
-  WriterLock(const WriterLock&) = delete;
-  WriterLock& operator=(const WriterLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return fd_.Get() >= 0; }
 
  private:
-  int fd_ = -1;
+  OwnedFd fd_;  // closing it releases the lock
 };
 
 // Tells whether the file changed since it was read: a save renames a new file into

@@ -1,5 +1,7 @@
 #include "linux/terminal_lock_file.h"
 
+#include "linux/owned_fd.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -22,20 +24,6 @@ constexpr std::time_t kUnwrittenLockGraceSeconds = 10;
 
 // The kernel's largest process id; it also tells four binary bytes from four ASCII ones.
 constexpr std::int32_t kMaxProcessId = 1 << 22;
-
-class OwnedFd {
- public:
-  explicit OwnedFd(int fd) : fd_(fd) {}
-  ~OwnedFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 enum class LockState { kAbsent, kHeld, kStale };
 
@@ -89,17 +77,6 @@ std::vector<std::filesystem::path> DistinctFolders(
   return distinct;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 enum class CreateResult { kCreated, kExists, kNotWritable };
 
 CreateResult CreateLock(const std::filesystem::path& path, dev_t& device, ino_t& inode) {
@@ -110,7 +87,7 @@ CreateResult CreateLock(const std::filesystem::path& path, dev_t& device, ino_t&
   const int length = std::snprintf(content, sizeof content, "%10d\n", static_cast<int>(::getpid()));
   struct stat info {};
   // Readable by every user's serial programs, whatever the umask.
-  if (!WriteAll(fd.Get(), content, static_cast<std::size_t>(length)) ||
+  if (!WriteAll(fd.Get(), std::string_view(content, static_cast<std::size_t>(length))) ||
       ::fchmod(fd.Get(), 0644) != 0 || ::fstat(fd.Get(), &info) != 0) {
     ::unlink(path.c_str());
     return CreateResult::kNotWritable;
