@@ -1,6 +1,7 @@
 #include "winapi/virtual_line.h"
 
 #include "common/virtual_lines.h"
+#include "winapi/ascii_case.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -14,13 +15,6 @@
 
 namespace winapi {
 namespace {
-
-std::string UpperCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  });
-  return text;
-}
 
 bool IsConfigurationCall(DriverCall call) {
   switch (call) {
@@ -185,7 +179,7 @@ Registry& TheRegistry() {
 std::shared_ptr<VirtualLineState> FindLine(const std::string& name) {
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);
-  auto it = registry.lines.find(UpperCase(name));
+  auto it = registry.lines.find(AsciiUpper(name));
   return it == registry.lines.end() ? nullptr : it->second.lock();
 }
 
@@ -238,7 +232,7 @@ std::shared_ptr<VirtualLine> VirtualLine::Create(const std::string& name) {
   auto state = std::make_shared<VirtualLineState>(name);
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);
-  auto& slot = registry.lines[UpperCase(name)];
+  auto& slot = registry.lines[AsciiUpper(name)];
   if (!slot.expired()) throw std::invalid_argument("Virtual line name in use: " + name);
   slot = state;
   return std::shared_ptr<VirtualLine>(new VirtualLine(std::move(state)));
@@ -250,7 +244,7 @@ VirtualLine::~VirtualLine() {
   {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
-    auto it = registry.lines.find(UpperCase(state_->name));
+    auto it = registry.lines.find(AsciiUpper(state_->name));
     if (it != registry.lines.end() && it->second.lock() == state_) registry.lines.erase(it);
   }
   // Without its far side the device is gone: a port still open sees it go away.

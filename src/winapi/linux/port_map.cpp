@@ -2,8 +2,10 @@
 
 #include "linux/terminal.h"
 #include "linux/user_config_dir.h"
+#include "winapi/ascii_case.h"
 
 #include <array>
+#include <string_view>
 #include <system_error>
 
 namespace winapi {
@@ -40,10 +42,7 @@ std::optional<std::string> MapEntry(const std::filesystem::path& mapDir, unsigne
 
 std::optional<unsigned> ComPortNumber(const std::string& name) {
   if (name.size() < 4 || name.size() > 6) return std::nullopt;
-  for (std::size_t i = 0; i < 3; ++i) {
-    const char c = static_cast<char>(name[i] & ~0x20);
-    if (c != "COM"[i]) return std::nullopt;
-  }
+  if (!EqualsIgnoringAsciiCase(std::string_view(name).substr(0, 3), "COM")) return std::nullopt;
   if (name[3] == '0') return std::nullopt;
   unsigned number = 0;
   for (std::size_t i = 3; i < name.size(); ++i) {

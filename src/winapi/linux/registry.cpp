@@ -6,6 +6,7 @@
 // a save of many values writes the file once and no other process's change is lost.
 // Handles remember a key by its path, as Windows keys are named.
 #include "linux/registry_storage.h"
+#include "winapi/ascii_case.h"
 #include "winapi/winapi.h"
 
 #include <algorithm>
@@ -305,12 +306,9 @@ class EmulatedRegistry {
 
   // Handles opened on keys this process deleted, at `path` or only below it.
   void MarkDeleted(const std::vector<std::string>& path, bool includingItself) {
-    const auto sameName = [](const std::string& a, const std::string& b) {
-      return FoldName(a) == FoldName(b);
-    };
     for (auto& [value, reference] : handles_) {
       if (reference.path.size() < path.size() + (includingItself ? 0 : 1)) continue;
-      if (std::equal(path.begin(), path.end(), reference.path.begin(), sameName)) {
+      if (std::equal(path.begin(), path.end(), reference.path.begin(), EqualsIgnoringAsciiCase)) {
         reference.deleted = true;
       }
     }
