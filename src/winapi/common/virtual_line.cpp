@@ -74,13 +74,13 @@ class VirtualLineState {
     return error;
   }
 
-  // Calls the port side's sink without the lock (see the contract of Line).
   // Called with the mutex held.
   void Touch() {
     ++activity;
     changed.notify_all();
   }
 
+  // Calls the port side's sink without the lock (see the contract of Line).
   template <class Fn>
   void ReportTo(std::unique_lock<std::mutex>& lock, PortEnd* end, Fn report);
   template <class Fn>
