@@ -92,8 +92,7 @@ IniDocument IniDocument::Parse(std::string_view text) {
 IniDocument IniDocument::FromFileBytes(std::string_view bytes) {
   DecodedIniText decoded = DecodeIniText(bytes);
   IniDocument document = Parse(decoded.text);
-  decoded.text.clear();
-  document.format_ = std::move(decoded);
+  document.format_ = std::move(decoded.format);
   return document;
 }
 
@@ -114,9 +113,7 @@ std::string IniDocument::Serialize() const {
 }
 
 std::optional<std::string> IniDocument::ToFileBytes() const {
-  DecodedIniText file = format_;
-  file.text = Serialize();
-  return EncodeIniText(file);
+  return EncodeIniText(format_, Serialize());
 }
 
 IniDocument::Line IniDocument::NewLine(std::string text) const {

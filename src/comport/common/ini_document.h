@@ -65,7 +65,7 @@ class IniDocument {
 
   std::vector<Section> sections_;
   std::string newLineEnding_ = "\r\n";
-  DecodedIniText format_;  // encoding and trailing bytes; its text is unused
+  IniFileFormat format_;
 };
 
 }  // namespace comport

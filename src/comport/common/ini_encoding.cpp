@@ -109,32 +109,32 @@ std::optional<std::string> EncodeUtf16Le(std::string_view text) {
 DecodedIniText DecodeIniText(std::string_view bytes) {
   DecodedIniText decoded;
   if (bytes.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
-    decoded.encoding = IniEncoding::Utf8Bom;
+    decoded.format.encoding = IniEncoding::Utf8Bom;
     decoded.text = bytes.substr(kUtf8Mark.size());
   } else if (bytes.substr(0, kUtf16LeMark.size()) == kUtf16LeMark) {
-    decoded.encoding = IniEncoding::Utf16Le;
+    decoded.format.encoding = IniEncoding::Utf16Le;
     bytes.remove_prefix(kUtf16LeMark.size());
     decoded.text = DecodeUtf16Le(bytes);
-    decoded.trailing = bytes.substr(bytes.size() & ~std::size_t{1});
+    decoded.format.trailing = bytes.substr(bytes.size() & ~std::size_t{1});
   } else {
     decoded.text = bytes;
   }
   return decoded;
 }
 
-std::optional<std::string> EncodeIniText(const DecodedIniText& decoded) {
-  switch (decoded.encoding) {
+std::optional<std::string> EncodeIniText(const IniFileFormat& format, std::string text) {
+  switch (format.encoding) {
     case IniEncoding::Utf8Bom:
-      return std::string(kUtf8Mark) + decoded.text;
+      return std::string(kUtf8Mark) + text;
     case IniEncoding::Utf16Le: {
-      const auto units = EncodeUtf16Le(decoded.text);
+      const auto units = EncodeUtf16Le(text);
       if (!units) return std::nullopt;
-      return std::string(kUtf16LeMark) + *units + decoded.trailing;
+      return std::string(kUtf16LeMark) + *units + format.trailing;
     }
     case IniEncoding::Bytes:
       break;
   }
-  return decoded.text;
+  return text;
 }
 
 bool CanEncode(IniEncoding encoding, std::string_view text) {
