@@ -44,7 +44,7 @@ void Build(ui::Control& parent, QWidget& parentWidget, QtApplication& app, Bindi
 }  // namespace
 
 QtWindow::QtWindow(ui::Window& model, QtApplication& app)
-    : model_(model), window_(std::make_unique<TopLevelWidget>(model, app)) {
+    : window_(std::make_unique<TopLevelWidget>(model, app)) {
   window_->setObjectName(QString::fromStdString(model.Name()));
   ApplyWindowLook(model, *window_);
   bindings_.emplace(&model, std::make_unique<WindowBinding>(model, *window_));

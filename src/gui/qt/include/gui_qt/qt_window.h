@@ -34,7 +34,6 @@ class QtWindow {
   void Show();
 
  private:
-  ui::Window& model_;
   std::unique_ptr<QWidget> window_;
   std::map<const ui::Control*, std::unique_ptr<ModelWidget>> bindings_;
 };
