@@ -1,4 +1,4 @@
-// The widget of each kind of control model, in one table.
+// The widget of each kind of control model.
 #include "common/combo_widget.h"
 #include "common/model_widget.h"
 #include "gui_qt/qt_application.h"
@@ -8,8 +8,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include <functional>
-#include <map>
+#include <memory>
 
 namespace gui_qt {
 namespace {
@@ -84,48 +83,31 @@ class ButtonWidget : public ModelWidget {
   QAbstractButton& button_;
 };
 
-using Factory = std::function<std::unique_ptr<ModelWidget>(ui::Control&, QWidget&, QtApplication&)>;
-
-const std::map<ui::ControlKind, Factory>& Factories() {
-  static const std::map<ui::ControlKind, Factory> factories = {
-      {ui::ControlKind::Label,
-       [](ui::Control& model, QWidget& parent, QtApplication&) {
-         return std::make_unique<LabelWidget>(model, *new QLabel(&parent));
-       }},
-      {ui::ControlKind::Panel,
-       [](ui::Control& model, QWidget& parent, QtApplication&) {
-         return std::make_unique<PanelWidget>(model, *new QLabel(&parent));
-       }},
-      {ui::ControlKind::GroupBox,
-       [](ui::Control& model, QWidget& parent, QtApplication&) {
-         return std::make_unique<GroupWidget>(model, *new QGroupBox(&parent));
-       }},
-      {ui::ControlKind::ComboBox,
-       [](ui::Control& model, QWidget& parent, QtApplication&) {
-         return std::make_unique<ComboWidget>(static_cast<ui::ComboBox&>(model),
-                                              *new QComboBox(&parent));
-       }},
-      {ui::ControlKind::Button,
-       [](ui::Control& model, QWidget& parent, QtApplication& app) {
-         return std::make_unique<ButtonWidget>(static_cast<ui::Button&>(model),
-                                               *new QPushButton(&parent), app);
-       }},
-      {ui::ControlKind::SpeedButton,
-       [](ui::Control& model, QWidget& parent, QtApplication& app) {
-         return std::make_unique<ButtonWidget>(static_cast<ui::Button&>(model),
-                                               *new QToolButton(&parent), app);
-       }},
-  };
-  return factories;
-}
-
 }  // namespace
 
 std::unique_ptr<ModelWidget> MakeModelWidget(ui::Control& model, QWidget& parent,
                                              QtApplication& app) {
-  const auto it = Factories().find(model.Kind());
-  if (it == Factories().end()) return nullptr;
-  return it->second(model, parent, app);
+  switch (model.Kind()) {
+    case ui::ControlKind::Label:
+      return std::make_unique<LabelWidget>(model, *new QLabel(&parent));
+    case ui::ControlKind::Panel:
+      return std::make_unique<PanelWidget>(model, *new QLabel(&parent));
+    case ui::ControlKind::GroupBox:
+      return std::make_unique<GroupWidget>(model, *new QGroupBox(&parent));
+    case ui::ControlKind::ComboBox:
+      return std::make_unique<ComboWidget>(static_cast<ui::ComboBox&>(model),
+                                           *new QComboBox(&parent));
+    case ui::ControlKind::Button:
+      return std::make_unique<ButtonWidget>(static_cast<ui::Button&>(model),
+                                            *new QPushButton(&parent), app);
+    case ui::ControlKind::SpeedButton:
+      return std::make_unique<ButtonWidget>(static_cast<ui::Button&>(model),
+                                            *new QToolButton(&parent), app);
+    case ui::ControlKind::Window:
+    case ui::ControlKind::Timer:
+      break;
+  }
+  return nullptr;
 }
 
 }  // namespace gui_qt
