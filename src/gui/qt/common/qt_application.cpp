@@ -118,8 +118,7 @@ QTimer* QtApplication::TimerOf(const ui::Timer& model) const {
 void QtApplication::SyncTimer(ui::Timer& model) {
   QTimer* timer = TimerOf(model);
   if (!timer) return;
-  // Like a window timer, one with no interval never ticks.
-  if (model.Enabled() && model.Interval() > 0) {
+  if (model.CanTick()) {
     if (!timer->isActive() || timer->interval() != model.Interval()) timer->start(model.Interval());
   } else {
     timer->stop();

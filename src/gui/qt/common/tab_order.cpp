@@ -8,11 +8,8 @@ namespace {
 void Collect(const ui::Control& parent, const WidgetOf& widgetOf, std::vector<QWidget*>& chain) {
   std::vector<const ui::Control*> children(parent.Children().begin(), parent.Children().end());
   // Controls without a tab order (-1) come last, in creation order.
-  std::stable_sort(children.begin(), children.end(), [](const auto* a, const auto* b) {
-    const unsigned left = static_cast<unsigned>(a->TabOrder());
-    const unsigned right = static_cast<unsigned>(b->TabOrder());
-    return left < right;
-  });
+  std::stable_sort(children.begin(), children.end(),
+                   [](const auto* a, const auto* b) { return ui::TabOrderBefore(*a, *b); });
   for (const ui::Control* child : children) {
     QWidget* widget = widgetOf(*child);
     if (!widget) continue;

@@ -38,12 +38,9 @@ void Append(ui::Control& parent, std::vector<ui::Control*>& order) {
   // Of two overlays the later one lies on top.
   std::reverse(overlays.begin(), overlays.end());
   auto windowed = ChildrenOf(parent, Layer::Windowed);
-  std::stable_sort(windowed.begin(), windowed.end(), [](ui::Control* a, ui::Control* b) {
-    // Controls without a tab position go after those with one.
-    const unsigned ta = static_cast<unsigned>(a->TabOrder());
-    const unsigned tb = static_cast<unsigned>(b->TabOrder());
-    return ta < tb;
-  });
+  // Controls without a tab position go after those with one.
+  std::stable_sort(windowed.begin(), windowed.end(),
+                   [](ui::Control* a, ui::Control* b) { return ui::TabOrderBefore(*a, *b); });
   for (auto* group : {&overlays, &windowed}) {
     for (ui::Control* child : *group) {
       Append(*child, order);

@@ -187,8 +187,7 @@ bool Win32Application::TimerRunning(const ui::Timer& timer) const {
 
 void Win32Application::SyncTimer(UINT_PTR id) {
   auto& entry = timers_.at(id);
-  // Like the toolkit's timer, one without an interval never ticks.
-  if (entry.model->Enabled() && entry.model->Interval() > 0) {
+  if (entry.model->CanTick()) {
     // SetTimer on a running id restarts it with the new interval.
     entry.running = SetTimer(handle_, id, static_cast<UINT>(entry.model->Interval()), nullptr) != 0;
   } else {

@@ -72,6 +72,11 @@ class Control {
   Watcher watcher_;
 };
 
+// Keyboard order of two siblings: by tab order, those without one (-1) after all others.
+inline bool TabOrderBefore(const Control& a, const Control& b) {
+  return static_cast<unsigned>(a.TabOrder()) < static_cast<unsigned>(b.TabOrder());
+}
+
 class Label : public Control {
  public:
   Label(std::string name, Control* parent, Bounds bounds, std::string caption)
@@ -117,7 +122,6 @@ class ComboBox : public Control {
       : Control(ControlKind::ComboBox, std::move(name), parent, bounds, {}, tabOrder),
         style_(style) {}
 
-  ComboStyle Style() const { return style_; }
   bool Editable() const { return style_ == ComboStyle::DropDown; }
 
   const std::vector<std::string>& Items() const { return items_; }
@@ -150,6 +154,10 @@ class Timer : public Control {
   void SetInterval(int ms);
   // The general-purpose integer tag every control of the toolkit carries.
   std::intptr_t Tag = 0;
+
+  // Whether the back end should run it: enabled, with an interval. Like the toolkit's
+  // timer, one without an interval never ticks.
+  bool CanTick() const { return Enabled() && Interval() > 0; }
 
   std::function<void()> OnTimer;
   void Tick() {
