@@ -3,6 +3,7 @@
 #include "runtime/error_display.h"
 #include "runtime/main_thread.h"
 #include "ui/controls.h"
+#include "windows/window_class.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -14,22 +15,11 @@ constexpr char kClassName[] = "PzApplicationWindow";
 // Posted by the runtime's wake-up hook: drain the main-thread queue.
 constexpr UINT kWakeUpMessage = WM_APP + 1;
 
-void RegisterClassOnce(WNDPROC procedure) {
-  WNDCLASSA windowClass{};
-  if (GetClassInfoA(GetModuleHandleA(nullptr), kClassName, &windowClass)) return;
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-  windowClass.lpszClassName = kClassName;
-  if (!RegisterClassA(&windowClass)) {
-    throw std::runtime_error("Cannot register the application window class");
-  }
-}
-
 }  // namespace
 
 Win32Application::Win32Application() : wakeUpPosted_(std::make_shared<std::atomic<bool>>(false)) {
-  RegisterClassOnce(&Win32Application::WindowProc);
+  RegisterClassOnce(kClassName, &Win32Application::WindowProc, nullptr, nullptr,
+                    "application window");
   // A zero-sized popup with a caption: once shown it is the task-bar button, and the
   // dialog windows it owns get none of their own.
   handle_ = CreateWindowExA(WS_EX_APPWINDOW, kClassName, "",
@@ -63,11 +53,7 @@ Win32Application::~Win32Application() {
 
 LRESULT CALLBACK Win32Application::WindowProc(HWND window, UINT message, WPARAM wParam,
                                               LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<Win32Application*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* self = WindowOwner<Win32Application>(window, message, lParam);
   if (self && self->handle_ == window) return self->Handle(message, wParam, lParam);
   return DefWindowProcA(window, message, wParam, lParam);
 }

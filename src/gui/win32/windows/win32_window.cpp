@@ -3,6 +3,7 @@
 #include "common/control_order.h"
 #include "gui_win32/win32_application.h"
 #include "windows/control_styles.h"
+#include "windows/window_class.h"
 #include "windows/window_text.h"
 
 #include <algorithm>
@@ -18,20 +19,6 @@ constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr int kFirstControlId = 100;
 
-void RegisterClassOnce(WNDPROC procedure) {
-  WNDCLASSA windowClass{};
-  if (GetClassInfoA(GetModuleHandleA(nullptr), kClassName, &windowClass)) return;
-  windowClass.lpfnWndProc = procedure;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  windowClass.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = kClassName;
-  if (!RegisterClassA(&windowClass)) {
-    throw std::runtime_error("Cannot register the dialog window class");
-  }
-}
-
 bool HasStyle(HWND window, DWORD style) {
   return (static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE)) & style) == style;
 }
@@ -39,7 +26,9 @@ bool HasStyle(HWND window, DWORD style) {
 }  // namespace
 
 Win32Window::Win32Window(ui::Window& model, Win32Application& app) : model_(model), app_(app) {
-  RegisterClassOnce(&Win32Window::WindowProc);
+  RegisterClassOnce(kClassName, &Win32Window::WindowProc,
+                    LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW)),
+                    reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), "dialog window");
   const ui::Bounds& client = model_.GetBounds();
   RECT frame{0, 0, client.width, client.height};
   AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
@@ -243,11 +232,7 @@ bool Win32Window::Close() {
 }
 
 LRESULT CALLBACK Win32Window::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  auto* self = WindowOwner<Win32Window>(window, message, lParam);
   if (self && self->handle_ == window) return self->Handle(message, wParam, lParam);
   return DefWindowProcA(window, message, wParam, lParam);
 }
