@@ -166,5 +166,53 @@ TEST_F(WindowBinding, DestroyingTheWindowObjectDoesNotEndTheProgram) {
   form.edit.Add("item");
 }
 
+// While it lives, every BUTTON window this thread tries to create fails.
+class RefuseButtons {
+ public:
+  RefuseButtons() : hook_(SetWindowsHookExA(WH_CBT, &Refuse, nullptr, GetCurrentThreadId())) {}
+  ~RefuseButtons() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+  }
+  RefuseButtons(const RefuseButtons&) = delete;
+  RefuseButtons& operator=(const RefuseButtons&) = delete;
+  bool Hooked() const { return hook_ != nullptr; }
+
+ private:
+  static LRESULT CALLBACK Refuse(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+      const CREATESTRUCTA& create = *reinterpret_cast<const CBT_CREATEWNDA*>(lParam)->lpcs;
+      if (!IS_INTRESOURCE(create.lpszClass) && lstrcmpiA(create.lpszClass, "BUTTON") == 0) {
+        return 1;
+      }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  HHOOK hook_;
+};
+
+TEST_F(WindowBinding, AWindowThatCannotBeBuiltThrowsWithoutEndingTheProgram) {
+  ui::Window model{"Broken", "Broken", {0, 0, 100, 50}, "MS Sans Serif", -11};
+  ui::Label label{"label", &model, {8, 8, 40, 13}, "Label"};
+  ui::Button button{"button", &model, {8, 24, 75, 25}, "Button", 0};
+  {
+    RefuseButtons refuse;
+    ASSERT_TRUE(refuse.Hooked());
+    try {
+      Win32Window broken(model, app);
+      FAIL() << "the window was built";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "Cannot create the control 'button'");
+    }
+  }
+  EXPECT_FALSE(app.Terminated());
+  MSG quit;
+  EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+  // The window that was built before still owns the message boxes.
+  EXPECT_EQ(app.Owner(), window->Handle());
+  // The models no longer reach a window.
+  label.SetCaption("still fine");
+  button.SetEnabled(false);
+}
+
 }  // namespace
 }  // namespace gui_win32::testing

@@ -44,6 +44,8 @@ Win32Window::Win32Window(ui::Window& model, Win32Application& app) : model_(mode
     CreateControls();
   } catch (...) {
     for (auto& [id, binding] : bindings_) binding.model->SetWatcher({});
+    // A window that could not be built is no window the user closed: the program goes on.
+    closing_ = true;
     DestroyWindow(handle_);
     DeleteObject(font_);
     throw;

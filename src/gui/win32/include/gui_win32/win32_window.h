@@ -56,7 +56,7 @@ class Win32Window {
   HFONT font_ = nullptr;
   std::map<int, Binding> bindings_;  // by control id
   bool mirroring_ = false;
-  bool closing_ = false;  // destroyed by its owner, not closed by the user
+  bool closing_ = false;  // destroyed by this object, not closed by the user
 };
 
 }  // namespace gui_win32
