@@ -57,7 +57,7 @@ Win32Window::Win32Window(ui::Window& model, Win32Application& app) : model_(mode
 Win32Window::~Win32Window() {
   model_.SetWatcher({});
   for (auto& [id, binding] : bindings_) binding.model->SetWatcher({});
-  app_.RemoveDialog(handle_);
+  // WM_DESTROY takes it off the application's dialogs.
   if (IsWindow(handle_)) {
     closing_ = true;
     DestroyWindow(handle_);
@@ -226,11 +226,10 @@ void Win32Window::DrawSpeedButton(const DRAWITEMSTRUCT& item) {
   SelectObject(item.hDC, oldFont);
 }
 
-bool Win32Window::Close() {
+void Win32Window::Close() {
   bool close = true;
   if (model_.OnCloseQuery) app_.RunHandler([&] { close = model_.OnCloseQuery(); });
   if (close) DestroyWindow(handle_);
-  return close;
 }
 
 LRESULT CALLBACK Win32Window::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

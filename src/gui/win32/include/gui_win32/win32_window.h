@@ -48,7 +48,7 @@ class Win32Window {
   bool Covered(const Binding& binding) const;
   void Command(Binding& binding, WORD code);
   void DrawSpeedButton(const DRAWITEMSTRUCT& item);
-  bool Close();
+  void Close();
 
   ui::Window& model_;
   Win32Application& app_;
