@@ -3,6 +3,8 @@
 // beside the wall time (a waiting loop that spins would burn a whole core).
 //
 //   read_cycle [cycles]
+#include "process_usage.h"
+
 #include "configurator/form_pzrq480.h"
 #include "device/virtual_line_device.h"
 #include "ui/headless_application.h"
@@ -11,18 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <sys/resource.h>
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // 100 ms of settling, then six requests, each its bytes both ways at 10 bits a byte and
 // 60 ms of silence that ends the reply.
@@ -51,10 +44,10 @@ int main(int argc, char** argv) {
   double cpuTotal = 0;
   for (int i = 0; i < cycles; ++i) {
     const auto start = Clock::now();
-    const double cpuStart = CpuSeconds();
+    const double cpuStart = bench::ProcessUsage().cpuMs;
     app.RunHandler([&] { form.btnReadClick(); });
     const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    const double cpu = (CpuSeconds() - cpuStart) * 1000.0;
+    const double cpu = bench::ProcessUsage().cpuMs - cpuStart;
     if (form.LastRead.version.status != configurator::ReplyStatus::Good) {
       std::fprintf(stderr, "cycle %d: the device did not answer\n", i + 1);
       return 1;

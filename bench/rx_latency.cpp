@@ -4,6 +4,8 @@
 // a quiet port's threads wake while another port of the process receives.
 //
 //   rx_latency [samples]
+#include "process_usage.h"
+
 #include "comport/port.h"
 #include "runtime/main_thread.h"
 #include "winapi/virtual_line.h"
@@ -23,7 +25,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -46,9 +47,6 @@ class Pty {
   }
   ~Pty() { ::close(master_); }
   const std::string& SlavePath() const { return slave_; }
-  void Write(std::uint8_t byte) const {
-    if (::write(master_, &byte, 1) != 1) std::perror("write");
-  }
   void Write(std::span<const std::uint8_t> bytes) const {
     while (!bytes.empty()) {
       const ssize_t written = ::write(master_, bytes.data(), bytes.size());
@@ -65,6 +63,8 @@ class Pty {
   std::string slave_;
 };
 
+constexpr std::uint8_t kSample[] = {0x55};
+
 struct Figures {
   double median_us;
   double p99_us;
@@ -78,6 +78,16 @@ Figures Summarise(std::vector<double> samples) {
     return samples[std::min(samples.size() - 1, static_cast<std::size_t>(q * samples.size()))];
   };
   return {at(0.5), at(0.99), samples.front(), samples.back()};
+}
+
+// Serves the main thread's messages until `received` reaches `target`, for at most two
+// minutes: a line that stopped delivering ends the run rather than hanging it.
+void ServeUntilReceived(const std::atomic<int>& received, int target) {
+  const auto deadline = Clock::now() + 120s;
+  while (received.load() < target && Clock::now() < deadline) {
+    runtime::WaitForMessages(1s);
+    runtime::ProcessMessages();
+  }
 }
 
 // A peer thread writes one byte at a time (after a pause, so the event thread is back
@@ -104,11 +114,7 @@ std::vector<double> MeasureLatency(comport::TComPort& port, const std::function<
       write();
     }
   });
-  const auto deadline = Clock::now() + 120s;
-  while (received.load() < samples && Clock::now() < deadline) {
-    runtime::WaitForMessages(1s);
-    runtime::ProcessMessages();
-  }
+  ServeUntilReceived(received, samples);
   peer.join();
   port.OnRxChar = nullptr;
   return latencies;
@@ -118,19 +124,6 @@ void Report(const char* line, const std::vector<double>& latencies) {
   const Figures f = Summarise(latencies);
   std::printf("%-16s samples %5zu  median %8.1f us  p99 %8.1f us  min %7.1f us  max %8.1f us\n",
               line, latencies.size(), f.median_us, f.p99_us, f.min_us, f.max_us);
-}
-
-struct Usage {
-  long voluntarySwitches;
-  long involuntarySwitches;
-  double cpuMs;
-};
-
-Usage ProcessUsage() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-  return {usage.ru_nvcsw, usage.ru_nivcsw, ms(usage.ru_utime) + ms(usage.ru_stime)};
 }
 
 std::set<std::string> ThreadIds() {
@@ -173,11 +166,11 @@ void Idle(std::chrono::milliseconds period) {
 // Two quiet seconds with the main thread waiting for messages, as an idle GUI would.
 void ReportIdle(const char* what) {
   Idle(200ms);  // let the threads of a freshly opened port settle into their waits
-  const Usage before = ProcessUsage();
+  const bench::Usage before = bench::ProcessUsage();
   const long othersBefore = OtherThreadsSwitches();
   Idle(2s);
   const long othersAfter = OtherThreadsSwitches();
-  const Usage after = ProcessUsage();
+  const bench::Usage after = bench::ProcessUsage();
   std::printf("%-34s wake-ups of other threads %3ld  process switches %3ld  CPU %6.2f ms\n", what,
               othersAfter - othersBefore,
               after.voluntarySwitches - before.voluntarySwitches + after.involuntarySwitches -
@@ -211,11 +204,7 @@ void ReportQuietWhileBusy(const char* what, const std::set<std::string>& quietTh
       send(burst);
     }
   });
-  const auto deadline = Clock::now() + 120s;
-  while (received.load() < kBusyBytes && Clock::now() < deadline) {
-    runtime::WaitForMessages(1s);
-    runtime::ProcessMessages();
-  }
+  ServeUntilReceived(received, kBusyBytes);
   stop.store(true);
   peer.join();
   const long after = SwitchesOf(quietThreads);
@@ -246,7 +235,7 @@ int main(int argc, char** argv) {
     port.SetPort(pty.SlavePath());
     port.Open();
     Report("pseudo-terminal", MeasureLatency(
-                                  port, [&] { pty.Write(0x55); }, samples));
+                                  port, [&] { pty.Write(kSample); }, samples));
     port.Close();
   }
 
