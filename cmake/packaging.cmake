@@ -3,21 +3,6 @@
 # window's desktop entry go in; libraries and tests stay out.
 include(GNUInstallDirs)
 
-# On Windows the package is one flat folder: the two programs and the README side by
-# side. The emulated device is a Linux program.
-if(WIN32)
-  set(_pz_bindir .)
-  set(_pz_programs pzrq480 pzrq480-cli)
-else()
-  set(_pz_bindir ${CMAKE_INSTALL_BINDIR})
-  set(_pz_programs pzrq480 pzrq480-cli pzrq480-sim)
-endif()
-foreach(program ${_pz_programs})
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${_pz_bindir} COMPONENT programs)
-  endif()
-endforeach()
-
 set(CPACK_PACKAGE_NAME pzrq480)
 set(CPACK_PACKAGE_VENDOR "PZ-RQ480 configurator developers")
 set(CPACK_PACKAGE_CONTACT "PZ-RQ480 configurator developers <pzrq480@localhost>")
@@ -28,13 +13,17 @@ set(CPACK_PACKAGE_VERSION_MINOR 0)
 set(CPACK_PACKAGE_VERSION_PATCH 0)
 set(CPACK_STRIP_FILES ON)
 
+# On Windows the package is one flat folder: the two programs and the README side by
+# side.
 if(WIN32)
+  set(_pz_bindir .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT programs)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_PACKAGING_INSTALL_PREFIX "")
 else()
+  set(_pz_bindir ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
           COMPONENT programs)
   if(TARGET pzrq480)
@@ -49,5 +38,12 @@ else()
   # The library dependencies (Qt, the C++ run-time) come from dpkg-shlibdeps.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
+
+# The emulated device is a Linux program: on Windows there is no pzrq480-sim target.
+foreach(program pzrq480 pzrq480-cli pzrq480-sim)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${_pz_bindir} COMPONENT programs)
+  endif()
+endforeach()
 
 include(CPack)
