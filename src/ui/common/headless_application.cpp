@@ -91,7 +91,7 @@ const HeadlessApplication::Slot* HeadlessApplication::Find(const Timer& timer) c
 }
 
 bool HeadlessApplication::Sync(Slot& slot, Clock::time_point now) {
-  const bool canTick = slot.timer->Enabled() && slot.timer->Interval() > 0;
+  const bool canTick = slot.timer->CanTick();
   if (canTick && (!slot.running || slot.interval != slot.timer->Interval())) {
     slot.start = now;
     slot.interval = slot.timer->Interval();
