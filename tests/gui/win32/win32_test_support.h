@@ -5,10 +5,12 @@
 #include "gui_win32/win32_window.h"
 #include "ui/controls.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,5 +75,19 @@ inline void DiscardQuit() {
   while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
   }
 }
+
+// The test form's window on a recording application; a quit the test caused stays in it.
+class TestFormWindow : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    window.reset();
+    DiscardQuit();
+  }
+  HWND Find(const std::string& name) const { return window->Find(name); }
+
+  RecordingApplication app;
+  TestForm form;
+  std::unique_ptr<Win32Window> window = std::make_unique<Win32Window>(form.window, app);
+};
 
 }  // namespace gui_win32::testing

@@ -9,16 +9,8 @@
 namespace gui_win32::testing {
 namespace {
 
-class WindowBinding : public ::testing::Test {
+class WindowBinding : public TestFormWindow {
  protected:
-  void TearDown() override {
-    window.reset();
-    DiscardQuit();
-  }
-  RecordingApplication app;
-  TestForm form;
-  std::unique_ptr<Win32Window> window = std::make_unique<Win32Window>(form.window, app);
-  HWND Find(const std::string& name) const { return window->Find(name); }
   int Count(const char* name) const {
     return static_cast<int>(SendMessageA(Find(name), CB_GETCOUNT, 0, 0));
   }

@@ -9,16 +9,8 @@
 namespace gui_win32::testing {
 namespace {
 
-class WindowLayout : public ::testing::Test {
+class WindowLayout : public TestFormWindow {
  protected:
-  void TearDown() override {
-    window.reset();
-    DiscardQuit();
-  }
-  RecordingApplication app;
-  TestForm form;
-  std::unique_ptr<Win32Window> window = std::make_unique<Win32Window>(form.window, app);
-  HWND Find(const std::string& name) const { return window->Find(name); }
   // An editable list has the focus in its edit field.
   bool FocusIn(const char* name) const {
     const HWND focus = GetFocus();
