@@ -158,6 +158,21 @@ TEST_F(Tool, ASilentDeviceIsReportedPerRequest) {
   EXPECT_NE(run.out.find("\"xpressnetAddress\": null"), std::string::npos);
 }
 
+TEST_F(Tool, AnEchoingOrChatteringLineIsNamedAsSuch) {
+  dev->SetFault({device::Fault::Echo});
+  auto run = RunToolWith({"read", "--port", "COM3", "--baud", "19200"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("COM3: XpressNet address: the line echoes what is sent: a loopback or "
+                         "no device"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("255"), std::string::npos) << run.err;
+  dev->SetFault({device::Fault::Chatter});
+  run = RunToolWith({"detect", "--port", "COM3"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("no PZ-RQ480 answers on COM3"), std::string::npos) << run.err;
+}
+
 TEST_F(Tool, APortThatCannotBeOpenedIsOneLineNamingIt) {
   auto run = RunToolWith({"read", "--port", "COM5"});
   EXPECT_EQ(run.status, 1);

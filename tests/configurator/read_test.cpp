@@ -137,12 +137,44 @@ TEST_F(Read, AReplySplitInBurstsCloseTogetherIsOneFrame) {
   EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
 }
 
-TEST_F(Read, AnOverlongReplyIsCutToTheBufferAndStillUsed) {
+// No reply is longer than the buffer; its first eleven bytes XOR to zero all the same.
+TEST_F(Read, AFrameLongerThanTheBufferIsNoReply) {
   dev.SetFault({device::Fault::LongReply, 100ms, 16});
   Click(form->btnRead);
-  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
-  EXPECT_EQ(form->RxCount, 11);
-  EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::LongFrame);
+  for (const ReplyResult& result : form->LastRead.settings) {
+    EXPECT_EQ(result.status, ReplyStatus::LongFrame);
+  }
+}
+
+// Without the limit the first wait never ends: a byte comes every 40 ms.
+TEST_F(Read, ALineThatNeverFallsSilentEndsEachWaitAtTheLimit) {
+  dev.SetFault({device::Fault::Chatter});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::NoSilence);
+  for (const ReplyResult& result : form->LastRead.settings) {
+    EXPECT_EQ(result.status, ReplyStatus::NoSilence);
+  }
+  // Every request still went out, and the port is closed.
+  EXPECT_EQ(ReceivedFrames(dev).size(), 6u);
+  EXPECT_FALSE(dev.Line()->IsOpen());
+  EXPECT_TRUE(form->btnRead.Enabled());
+}
+
+// Without the echo rule each setting shows its request's FF: "the device holds 255".
+TEST_F(Read, AnEchoingLineGivesNoValue) {
+  dev.SetFault({device::Fault::Echo});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::Echo);
+  for (const ReplyResult& result : form->LastRead.settings) {
+    EXPECT_EQ(result.status, ReplyStatus::Echo);
+  }
 }
 
 TEST_F(Read, WithNoPortSelectedOnlyTheListsAreCleared) {

@@ -4,22 +4,6 @@ namespace configurator::command_line {
 
 namespace {
 
-const char* StatusText(ReplyStatus status) {
-  switch (status) {
-    case ReplyStatus::NoReply:
-      return "no reply";
-    case ReplyStatus::BadChecksum:
-      return "bad checksum";
-    case ReplyStatus::ShortFrame:
-      return "short reply";
-    case ReplyStatus::NotAsked:
-      return "not read";
-    case ReplyStatus::Good:
-      break;
-  }
-  return "ok";
-}
-
 // An item that is a number goes into JSON as a number, any other as a string.
 std::string JsonItem(const std::string& item) {
   return DecimalNumber(item) ? item : JsonString(item);
@@ -48,12 +32,12 @@ ReadReportView CollectRead(TFormPZRQ480& form) {
 std::vector<std::string> Problems(const ReadReportView& report) {
   std::vector<std::string> problems;
   if (report.version.status != ReplyStatus::Good) {
-    problems.push_back(report.port + ": version query: " + StatusText(report.version.status));
+    problems.push_back(report.port + ": version query: " + ReplyStatusText(report.version.status));
   }
   for (const SettingReport& entry : report.settings) {
     const std::string head = report.port + ": " + entry.setting->label + ": ";
     if (entry.reply.status != ReplyStatus::Good) {
-      problems.push_back(head + StatusText(entry.reply.status));
+      problems.push_back(head + ReplyStatusText(entry.reply.status));
     } else if (entry.index < 0) {
       problems.push_back(head + "the device holds " + std::to_string(entry.reply.value) +
                          ", which is not a valid value");
@@ -68,12 +52,12 @@ std::string FormatText(const ReadReportView& report) {
     text += "Hardware version: " + HardwareVersionText(report.hardwareVersion) + "\n";
     text += "Software version: " + std::to_string(report.version.value) + "\n";
   } else {
-    text += std::string("Version: ") + StatusText(report.version.status) + "\n";
+    text += std::string("Version: ") + ReplyStatusText(report.version.status) + "\n";
   }
   for (const SettingReport& entry : report.settings) {
     text += std::string(entry.setting->label) + ": ";
     if (entry.reply.status != ReplyStatus::Good) {
-      text += StatusText(entry.reply.status);
+      text += ReplyStatusText(entry.reply.status);
     } else if (entry.index < 0) {
       text += "invalid value " + std::to_string(entry.reply.value);
     } else {

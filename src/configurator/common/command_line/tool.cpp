@@ -199,14 +199,7 @@ class Session {
     if (entry.reply.status == ReplyStatus::Good) {
       return "invalid value " + std::to_string(entry.reply.value);
     }
-    switch (entry.reply.status) {
-      case ReplyStatus::BadChecksum:
-        return "bad checksum";
-      case ReplyStatus::ShortFrame:
-        return "short reply";
-      default:
-        return "no reply";
-    }
+    return ReplyStatusText(entry.reply.status);
   }
 
   const Options& options_;

@@ -9,10 +9,12 @@
 #include "ui/controls.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace configurator {
 
@@ -23,7 +25,13 @@ enum class ReplyStatus {
   NoReply,      // no byte arrived after the request was sent
   BadChecksum,  // a frame arrived but its XOR is not zero
   ShortFrame,   // a frame with a good XOR but too short to hold the bytes a reply carries
+  NoSilence,    // bytes kept coming until the wait's limit: no frame ever ended
+  LongFrame,    // a frame longer than the receive buffer: no reply is that long
+  Echo,         // the frame repeats the request just sent: a loopback, not a device
 };
+
+// How a status reads in messages: "no reply", "bad checksum", ...
+const char* ReplyStatusText(ReplyStatus status);
 
 struct ReplyResult {
   ReplyStatus status = ReplyStatus::NotAsked;
@@ -43,6 +51,10 @@ class TFormPZRQ480 : public comport::TComponent {
   static constexpr std::int32_t kMinReplySize = 4;
   // Ticks of Timer1 without a received byte that end a frame: the 6th tick.
   static constexpr std::intptr_t kSilenceTicks = 5;
+  // The longest wait for a reply after its request. A reply is at most a buffer's worth of
+  // bytes (6 ms at 19200 baud) and the 60 ms of silence that end it; a line that has not
+  // fallen silent by then is not answering, whatever it sends.
+  static constexpr std::chrono::milliseconds kReplyLimit{500};
   // The rates cbSearchBaud offers, in its order.
   static constexpr std::array<comport::TBaudRate, 4> kSearchRates{
       comport::br19200, comport::br38400, comport::br57600, comport::br115200};
@@ -72,7 +84,9 @@ class TFormPZRQ480 : public comport::TComponent {
   // ---- Device link ----
   void SendByte(std::uint8_t b);
   bool CheckFrame() const;
-  void AwaitReply();
+  // Waits until silence ends a frame (true) or kReplyLimit has passed (false; the next
+  // frame then starts at entry 0).
+  bool AwaitReply();
 
   // Sends the version query once at the current port and search rate; true when a
   // fresh frame with a good checksum answers. Opens the port if needed and closes it.
@@ -127,6 +141,8 @@ class TFormPZRQ480 : public comport::TComponent {
   std::int32_t FrameDone = 0;
   // Bytes received since the current request began; a frame is a reply only if some are.
   std::int32_t RxSinceRequest = 0;
+  // The bytes of the last request, its checksum included, as they went out.
+  std::vector<std::uint8_t> LastRequest;
 
   // Outcome of the last read, request by request.
   ReadReport LastRead;
