@@ -188,6 +188,7 @@ TEST_F(Read, WithNoPortSelectedOnlyTheListsAreCleared) {
 }
 
 TEST_F(Read, TheSearchRateDecidesWhetherTheDeviceHears) {
+  form->SearchOnSilence = false;
   form->cbSearchBaud.SetItemIndex(1);
   Click(form->btnRead);
   EXPECT_EQ(form->lVer.Caption(), "...");
@@ -197,9 +198,37 @@ TEST_F(Read, TheSearchRateDecidesWhetherTheDeviceHears) {
   EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
 }
 
+// Without the search a read at the wrong rate leaves "..." and five empty lists, no word.
+TEST_F(Read, AtTheWrongRateTheDeviceIsFoundAtItsOwnAndReadThere) {
+  device::DeviceState state = dev.State();
+  state.baudRate = 57600;
+  dev.SetState(state);
+  Click(form->btnRead);
+  EXPECT_EQ(form->cbSearchBaud.Text(), "57600");
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+  EXPECT_EQ(app.Messages(),
+            std::vector<std::string>{
+                "The device answers at 57600 baud, not at 19200; Port baud now shows it."});
+  EXPECT_EQ(form->LastSearch.answeredAt, 2);
+  EXPECT_FALSE(dev.Line()->IsOpen());
+}
+
+TEST_F(Read, WhenNoRateAnswersOneMessageSaysSo) {
+  dev.SetFault({device::Fault::Silent});
+  Click(form->btnRead);
+  EXPECT_EQ(app.Messages(),
+            std::vector<std::string>{"No device answered on COM3 at 19200, 38400, 57600 or 115200 "
+                                     "baud. Check the port, the cable and the device's power."});
+  EXPECT_EQ(form->cbSearchBaud.Text(), "19200");
+  // Six requests at 19200, then one version query at each other rate.
+  EXPECT_EQ(ReceivedFrames(dev).size(), 9u);
+}
+
 // An error leaving the receive handler goes back to the port's event thread, which ends:
 // no message, no further deliveries, and the read runs on to its end without replies.
 TEST_F(Read, AnErrorInTheReceiveHandlerEndsDeliveriesSilently) {
+  form->SearchOnSilence = false;
   int received = 0;
   form->OnTrace = [&](bool sent, std::uint8_t) {
     if (sent) return;

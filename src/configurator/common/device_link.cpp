@@ -125,7 +125,7 @@ const char* ReplyStatusText(ReplyStatus status) {
 }
 
 void TFormPZRQ480::CheckAbandoned() {
-  if (abandon_) throw Abandoned{};
+  if (abandon_ && !finishingWrites_) throw Abandoned{};
 }
 
 }  // namespace configurator

@@ -1,5 +1,7 @@
 #include "configurator/command_line/report.h"
 
+#include "configurator/printable.h"
+
 namespace configurator::command_line {
 
 namespace {
@@ -31,11 +33,12 @@ ReadReportView CollectRead(TFormPZRQ480& form) {
 
 std::vector<std::string> Problems(const ReadReportView& report) {
   std::vector<std::string> problems;
+  const std::string port = Printable(report.port);
   if (report.version.status != ReplyStatus::Good) {
-    problems.push_back(report.port + ": version query: " + ReplyStatusText(report.version.status));
+    problems.push_back(port + ": version query: " + ReplyStatusText(report.version.status));
   }
   for (const SettingReport& entry : report.settings) {
-    const std::string head = report.port + ": " + entry.setting->label + ": ";
+    const std::string head = port + ": " + entry.setting->label + ": ";
     if (entry.reply.status != ReplyStatus::Good) {
       problems.push_back(head + ReplyStatusText(entry.reply.status));
     } else if (entry.index < 0) {
@@ -47,7 +50,7 @@ std::vector<std::string> Problems(const ReadReportView& report) {
 }
 
 std::string FormatText(const ReadReportView& report) {
-  std::string text = "Port: " + report.port + " at " + report.searchBaud + " baud\n";
+  std::string text = "Port: " + Printable(report.port) + " at " + report.searchBaud + " baud\n";
   if (report.version.status == ReplyStatus::Good) {
     text += "Hardware version: " + HardwareVersionText(report.hardwareVersion) + "\n";
     text += "Software version: " + std::to_string(report.version.value) + "\n";
@@ -68,7 +71,38 @@ std::string FormatText(const ReadReportView& report) {
   return text;
 }
 
-std::string FormatJson(const ReadReportView& report) {
+namespace {
+
+// "write": {"sent": {...}, "notSent": [...], "differences": [...]}, as a member line.
+std::string WriteMember(const WriteReport& write) {
+  std::string sent;
+  std::string notSent;
+  for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
+    const DeviceSetting& setting = DeviceSettings()[i];
+    if (write.sent[i]) {
+      sent += (sent.empty() ? "" : ", ") + JsonString(setting.jsonKey) + ": " +
+              JsonItem(setting.ValueText(write.values[i]));
+    } else {
+      notSent += (notSent.empty() ? "" : ", ") + JsonString(setting.jsonKey);
+    }
+  }
+  std::string differences;
+  for (const std::string& line : write.differences) {
+    differences += (differences.empty() ? "" : ", ") + JsonString(line);
+  }
+  return "  \"write\": {\"sent\": {" + sent + "}, \"notSent\": [" + notSent +
+         "], \"differences\": [" + differences + "]}";
+}
+
+}  // namespace
+
+std::string FormatStoppedWriteJson(const std::string& port, const std::string& error,
+                                   const WriteReport& write) {
+  return "{\n  \"port\": " + JsonString(port) + ",\n  \"error\": " + JsonString(error) + ",\n" +
+         WriteMember(write) + "\n}\n";
+}
+
+std::string FormatJson(const ReadReportView& report, const WriteReport* write) {
   const bool versionGood = report.version.status == ReplyStatus::Good;
   std::string json = "{\n";
   json += "  \"port\": " + JsonString(report.port) + ",\n";
@@ -91,7 +125,9 @@ std::string FormatJson(const ReadReportView& report) {
   for (std::size_t i = 0; i < problems.size(); ++i) {
     json += (i ? ", " : "") + JsonString(problems[i]);
   }
-  json += "]\n}\n";
+  json += "]";
+  if (write) json += ",\n" + WriteMember(*write);
+  json += "\n}\n";
   return json;
 }
 

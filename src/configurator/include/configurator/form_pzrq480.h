@@ -44,6 +44,23 @@ struct ReadReport {
   std::array<ReplyResult, 5> settings;  // in the order of DeviceSettings()
 };
 
+// What became of the last write, setting by setting in the order of DeviceSettings().
+struct WriteReport {
+  bool started = false;  // the version query answered, so setting frames went out
+  std::array<std::uint8_t, 5> values{};
+  std::array<bool, 5> sent{};  // whose whole frame the port took
+  bool stoppedByError = false;
+  // After the read-back: one line per setting the device does not report as written,
+  // "XpressNet address: 9 written, the device reports 12".
+  std::vector<std::string> differences;
+};
+
+// Where a search of the other rates found the device (an index of cbSearchBaud).
+struct RateSearch {
+  bool ran = false;
+  int answeredAt = -1;  // -1: no rate answered
+};
+
 class TFormPZRQ480 : public comport::TComponent {
  public:
   static constexpr std::size_t kRxBufSize = 11;
@@ -92,8 +109,17 @@ class TFormPZRQ480 : public comport::TComponent {
   // fresh frame with a good checksum answers. Opens the port if needed and closes it.
   bool ProbeDevice();
 
+  // Tries the version query at the rates of cbSearchBaud other than the selected one,
+  // on the port of cbPort; the selection is left as it was. The index that answered,
+  // or -1. Opens the port if needed and closes it.
+  int LocateDevice();
+
   // True while a read or a write runs.
   bool Busy() const { return busy_; }
+
+  // Whether a read that gets no reply at all looks for the device at the other rates
+  // (and, where it answers, selects that rate and reads there).
+  bool SearchOnSilence = true;
 
   // Told of every byte sent (true) and received (false), for tracing.
   std::function<void(bool sent, std::uint8_t byte)> OnTrace;
@@ -146,6 +172,8 @@ class TFormPZRQ480 : public comport::TComponent {
 
   // Outcome of the last read, request by request.
   ReadReport LastRead;
+  RateSearch LastSearch;
+  WriteReport LastWrite;
 
  private:
   // Thrown at a wait when the window asked to close during an operation.
@@ -165,11 +193,24 @@ class TFormPZRQ480 : public comport::TComponent {
   // Sends the version query into LastRead (with the hardware version); true on a good reply.
   bool QueryVersion();
   void FillList(const DeviceSetting& setting);
-  void ReadSettings();
+  enum class ReadPurpose { Click, WriteBack };
+  void ReadSettings(ReadPurpose purpose);
+  // The version query and the five settings at the port's current rate, into the lists.
+  void ReadAtCurrentRate();
+  bool NothingAnswered() const;
+  // The search of LocateDevice on the open port; leaves it open at the rate it started at.
+  int SearchOtherRates();
   void WriteSettings();
+  // Closes the port after a failure; a second failure while closing is not shown.
+  void ClosePortQuietly();
+  std::string RateText(int index) const;
+  std::string WriteProgressText() const;
+  void CompareReadBack();
 
   bool busy_ = false;
   bool abandon_ = false;
+  // While setting frames go out, a close request waits for them: never half a frame.
+  bool finishingWrites_ = false;
 };
 
 }  // namespace configurator
