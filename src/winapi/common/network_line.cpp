@@ -51,9 +51,10 @@ class NetworkLine final : public Line {
     const auto greeting = session_->Greeting();
     outbox_.insert(outbox_.end(), greeting.begin(), greeting.end());
     const Clock::time_point deadline = Clock::now() + kConnectLimit;
-    while (!gone_ && !session_->ComPortAccepted() && !session_->ComPortRefused()) {
+    while (true) {
       Flush();
       ReadSocket(true);
+      if (gone_ || session_->ComPortAccepted() || session_->ComPortRefused()) break;
       if (Clock::now() >= deadline) break;
       WaitUnlocked(lock, deadline);
     }
@@ -99,11 +100,13 @@ class NetworkLine final : public Line {
     if (const DWORD error = session_->AppendSettings(dcb, commands)) return error;
     if (commands.empty()) return ERROR_SUCCESS;
     outbox_.insert(outbox_.end(), commands.begin(), commands.end());
+    // The worker may be busy reporting to the driver, whose lock our caller holds, so
+    // the answers are read here; meanwhile the worker leaves the socket alone, or it
+    // could take an answer while this thread waits for it.
+    applying_ = true;
     const Clock::time_point start = Clock::now();
     const Clock::time_point speedDeadline = start + kSpeedAnswerLimit;
     const Clock::time_point othersDeadline = start + kOtherAnswerLimit;
-    // The worker may be busy reporting to the driver, whose lock our caller holds, so
-    // the answers are read here.
     while (true) {
       Flush();
       ReadSocket(true);
@@ -120,6 +123,7 @@ class NetworkLine final : public Line {
       WaitUnlocked(lock, session_->SpeedPending() ? speedDeadline : othersDeadline);
     }
     // What was read meanwhile is the worker's to report.
+    applying_ = false;
     socket_->Wake();
     if (gone_) return ERROR_DEVICE_NOT_CONNECTED;
     if (session_->SpeedPending()) {
@@ -231,7 +235,7 @@ class NetworkLine final : public Line {
   void Run() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-      ReadSocket(false);
+      if (!applying_) ReadSocket(false);
       Flush();
       if (gone_) {
         lock.unlock();
@@ -248,7 +252,7 @@ class NetworkLine final : public Line {
       const DWORD lineErrors = session_ ? session_->TakeLineErrors() : 0;
       const bool lineBreak = session_ && session_->TakeBreak();
       readingPaused_ = inbox_.size() >= kInboxLimit;
-      const bool read = !readingPaused_;
+      const bool read = !readingPaused_ && !applying_;
       const bool write = !outbox_.empty();
       lock.unlock();
       if (modemChanged) sink_->OnModemStatus(modem);
@@ -261,7 +265,7 @@ class NetworkLine final : public Line {
       if (!reported && !stopping_) broken = socket_->Wait(read, write, std::nullopt, true);
       lock.lock();
       // A closed or reset connection may still hold its last bytes.
-      if (broken) ReadSocket(true);
+      if (broken && !applying_) ReadSocket(true);
     }
   }
 
@@ -276,6 +280,7 @@ class NetworkLine final : public Line {
   bool receiveArmed_ = true;
   bool transmitWanted_ = false;
   bool readingPaused_ = false;
+  bool applying_ = false;  // ApplyState reads the socket itself
   DWORD reportedModem_ = 0;
 
   LineSink* sink_ = nullptr;
