@@ -5,7 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "winapi/network_port.h"
+#include "winapi/port_map.h"
+
+#include <cstdlib>
+#include <filesystem>
+
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace winapi_test {
 namespace {
@@ -292,6 +299,33 @@ TEST(NetworkPortOpen, AServerThatNeverTakesTheConnectionTimesOut) {
   EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(WSAETIMEDOUT));
   EXPECT_NE(debug.Text().find("no answer within"), std::string::npos) << debug.Text();
   for (const int fd : waiting) ::close(fd);
+}
+
+// A port-map link may name a network port, so that a COM name stands for it.
+TEST_F(NetworkPort, APortMapLinkToANetworkPortOpensIt) {
+  namespace fs = std::filesystem;
+  FakeNetworkServer server(Policy().Telnet(false));
+  const fs::path dir = fs::temp_directory_path() / ("pz-net-map-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::create_symlink(server.Url(), dir / "COM7");
+  EXPECT_EQ(winapi::ResolveComPortPathIn("COM7", dir), server.Url());
+
+  const char* before = std::getenv("PZ_PORT_MAP_DIR");
+  const std::string saved = before ? before : "";
+  ::setenv("PZ_PORT_MAP_DIR", dir.c_str(), 1);
+  EXPECT_TRUE(winapi::OpensNetworkPort("COM7"));
+  EXPECT_FALSE(winapi::OpensNetworkPort("COM8"));
+  Open("COM7");
+  Write({0x42});
+  EXPECT_TRUE(server.WaitFor([](const Bytes& data, auto&) { return !data.empty(); }));
+  EXPECT_EQ(server.Data(), (Bytes{0x42}));
+  if (before) {
+    ::setenv("PZ_PORT_MAP_DIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("PZ_PORT_MAP_DIR");
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace
