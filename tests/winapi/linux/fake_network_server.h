@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/telnet_codec.h"
+#include "winapi/linux/test_listener.h"
 
 #include <gtest/gtest.h>
 
@@ -23,41 +24,6 @@
 namespace winapi_test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// A listening socket on 127.0.0.1 with a port of the system's choosing.
-class Listener {
- public:
-  explicit Listener(int backlog = 4) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd_, backlog) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      ADD_FAILURE() << "no listening socket on 127.0.0.1";
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~Listener() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Listener(const Listener&) = delete;
-  Listener& operator=(const Listener&) = delete;
-
-  int Descriptor() const { return fd_; }
-  std::uint16_t Port() const { return port_; }
-  std::string Url(const std::string& scheme) const {
-    return scheme + "://127.0.0.1:" + std::to_string(port_);
-  }
-  // Ends a blocked accept.
-  void Shut() { ::shutdown(fd_, SHUT_RDWR); }
-
- private:
-  int fd_ = -1;
-  std::uint16_t port_ = 0;
-};
 
 class FakeNetworkServer {
  public:
