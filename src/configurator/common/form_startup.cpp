@@ -1,5 +1,6 @@
 // Start-up (lists and the port probe), shut-down and the information box.
 #include "configurator/form_pzrq480.h"
+#include "winapi/network_port.h"
 
 namespace configurator {
 
@@ -27,6 +28,12 @@ void TFormPZRQ480::FormCreate() {
   for (int i = kFirstProbedPort; i <= kLastProbedPort; ++i) {
     if (ComPort->Connected()) ComPort->Close();
     const std::string name = "COM" + std::to_string(i);
+    // A network port may take seconds to answer or fail: listed without a probe, so the
+    // window never waits for the network; opening it for a read or write tells.
+    if (winapi::OpensNetworkPort(name)) {
+      cbPort.Add(name);
+      continue;
+    }
     ComPort->SetPort(name);
     ComPort->SetBaudRate(comport::br19200);
     try {
