@@ -124,7 +124,7 @@ void TFormPZRQ480::ReadSettings() {
   CheckAbandoned();
 
   FrameDone = 0;
-  Timer1.Tag = 0;
+  RestartSilence();
   if (QueryVersion()) lVer.SetCaption(VersionCaption(RxBuf[1], RxBuf[2]));
 
   for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {

@@ -73,6 +73,8 @@ class TFormPZRQ480 : public comport::TComponent {
   void SendByte(std::uint8_t b);
   bool CheckFrame() const;
   void AwaitReply();
+  // Sets the silence counter to 0 and wakes Timer1, which sleeps once a frame has ended.
+  void RestartSilence();
 
   // Sends the version query once at the current port and search rate; true when a
   // fresh frame with a good checksum answers. Opens the port if needed and closes it.
