@@ -105,6 +105,54 @@ TEST_F(Link, QuickBurstsJoinAndSeparateRepliesSplitOnTheRealTimer) {
   EXPECT_EQ(form->RxBuf[1], 0x17);
 }
 
+// Without the mend, Timer1 ticks for ever: 100 wake-ups a second on an idle line.
+TEST_F(Link, TheTimerSleepsOnceAFrameHasEndedAndEveryCounterResetWakesIt) {
+  Deliver({0x02, 0x12});
+  Ticks(5);
+  EXPECT_FALSE(form->Timer1.Asleep());
+  Ticks(1);
+  EXPECT_EQ(form->FrameDone, 1);
+  EXPECT_TRUE(form->Timer1.Asleep());
+
+  Deliver({0x07});  // a received byte
+  EXPECT_FALSE(form->Timer1.Asleep());
+  EXPECT_EQ(form->Timer1.Tag, 0);
+  Ticks(6);
+  ASSERT_TRUE(form->Timer1.Asleep());
+
+  form->RestartSilence();  // the start of a wait or of a read
+  EXPECT_FALSE(form->Timer1.Asleep());
+  EXPECT_EQ(form->Timer1.Tag, 0);
+}
+
+// On the real timer: an idle line costs no ticks, and a reply that arrives while the
+// timer sleeps still ends at the 6th tick after its last byte, counted 1 to 6.
+TEST_F(Link, AReplyToASleepingTimerEndsAtTheSixthTickAsBefore) {
+  std::vector<std::pair<std::intptr_t, std::int32_t>> ticks;  // counter, FrameDone
+  const auto handler = form->Timer1.OnTimer;
+  form->Timer1.OnTimer = [&] {
+    handler();
+    ticks.emplace_back(form->Timer1.Tag, form->FrameDone);
+  };
+  form->Timer1.SetEnabled(true);
+  ASSERT_TRUE(app.RunUntil([&] { return form->Timer1.Asleep(); }, kLimit));
+  const auto fired = app.TicksFired(form->Timer1);
+  int sideTicks = 0;
+  SideTimer side(app, [&] { ++sideTicks; });
+  ASSERT_TRUE(app.RunUntil([&] { return sideTicks >= 10; }, kLimit));
+  EXPECT_EQ(app.TicksFired(form->Timer1), fired);
+
+  ticks.clear();
+  form->FrameDone = 0;
+  line->Inject({0x02, 0x12, 0x07, 0x17});
+  ASSERT_TRUE(app.RunUntil([&] { return form->FrameDone == 1 && form->Timer1.Asleep(); }, kLimit));
+  EXPECT_EQ(ticks, (std::vector<std::pair<std::intptr_t, std::int32_t>>{
+                       {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 1}}));
+  EXPECT_EQ(form->RxCount, 4);
+  EXPECT_EQ(form->RxPos, 0);
+  EXPECT_TRUE(form->CheckFrame());
+}
+
 TEST_F(Link, CheckFrameOverNoBytesPasses) {
   EXPECT_EQ(form->RxCount, 0);
   EXPECT_TRUE(form->CheckFrame());

@@ -122,6 +122,21 @@ TEST_F(Operation, ClosingDuringTheSettingFramesFinishesThemThenCloses) {
   form.reset();
 }
 
+// The read wakes the sleeping Timer1 for each request; once it is over, the timer sleeps
+// again and the idle window gets no ticks.
+TEST_F(Operation, AfterAReadTheIdleWindowsTimerSleeps) {
+  ASSERT_TRUE(app.RunUntil([&] { return form->Timer1.Asleep(); }, kLimit));
+  Click(form->btnRead);
+  ASSERT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(form->LastRead.settings[4].status, ReplyStatus::Good);
+  ASSERT_TRUE(app.RunUntil([&] { return form->Timer1.Asleep(); }, kLimit));
+  const auto fired = app.TicksFired(form->Timer1);
+  int sideTicks = 0;
+  SideTimer side(app, [&] { ++sideTicks; });
+  ASSERT_TRUE(app.RunUntil([&] { return sideTicks >= 10; }, kLimit));
+  EXPECT_EQ(app.TicksFired(form->Timer1), fired);
+}
+
 // A waiting loop that spins makes tens of thousands of passes during a read; one that
 // blocks makes about one per timer tick or delivery.
 TEST_F(Operation, WaitingForRepliesDoesNotSpin) {

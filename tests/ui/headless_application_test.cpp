@@ -92,6 +92,44 @@ TEST(HeadlessTimers, ATickHandlerMayRemoveTimersAndProcessMessages) {
   EXPECT_EQ(app.TicksFired(b.timer), 0);
 }
 
+// Without the grid kept over the sleep, the first tick after a wake would come a full
+// interval after the wake instead of at the grid point the timer would have ticked at.
+TEST(HeadlessTimers, ASleepingTimerIsNotDueAndWakesOnTheGridItSleptOn) {
+  ui::HeadlessApplication app;
+  Ticking t;
+  Ticking other;
+  app.AddTimer(t.timer);
+  app.AddTimer(other.timer);
+  ASSERT_TRUE(app.RunUntil([&] { return t.ticks.size() >= 2; }, kLimit));
+  const auto dueBefore = app.NextTickDue(t.timer);
+  ASSERT_TRUE(dueBefore);
+
+  t.timer.Sleep();
+  EXPECT_FALSE(app.NextTickDue(t.timer));
+  const auto seen = t.ticks.size();
+  const auto otherSeen = other.ticks.size();
+  ASSERT_TRUE(app.RunUntil([&] { return other.ticks.size() >= otherSeen + 5; }, kLimit));
+  EXPECT_EQ(t.ticks.size(), seen);
+  EXPECT_TRUE(t.timer.Enabled());
+
+  const auto wokenAt = Clock::now();
+  t.timer.Wake();
+  const auto dueAfter = app.NextTickDue(t.timer);
+  ASSERT_TRUE(dueAfter);
+  EXPECT_GT(*dueAfter, wokenAt);
+  EXPECT_EQ((*dueAfter - *dueBefore) % 10ms, Clock::duration::zero());
+  ASSERT_TRUE(app.RunUntil([&] { return t.ticks.size() > seen; }, kLimit));
+  EXPECT_GE(t.ticks[seen], *dueAfter);
+
+  // Enabling a timer starts a fresh grid, also for one that sleeps: it stays asleep.
+  t.timer.Sleep();
+  t.timer.SetEnabled(false);
+  t.timer.SetEnabled(true);
+  EXPECT_FALSE(app.NextTickDue(t.timer));
+  t.timer.Wake();
+  EXPECT_TRUE(app.NextTickDue(t.timer));
+}
+
 TEST(HeadlessWaiting, WaitEndsAtTheNextTickNotAtTheLimit) {
   ui::HeadlessApplication app;
   Ticking t;

@@ -37,7 +37,7 @@ void TFormPZRQ480::PortRxChar(comport::TObject* /*Sender*/, std::int32_t Count) 
       RxCount = RxPos;
     }
     ++RxSinceRequest;
-    Timer1.Tag = 0;
+    RestartSilence();
   }
 }
 
@@ -46,7 +46,15 @@ void TFormPZRQ480::Timer1Timer() {
   if (Timer1.Tag > kSilenceTicks) {
     FrameDone = 1;
     RxPos = 0;
+    // Further ticks would change nothing until the counter restarts: an idle window
+    // is not woken 100 times a second.
+    Timer1.Sleep();
   }
+}
+
+void TFormPZRQ480::RestartSilence() {
+  Timer1.Tag = 0;
+  Timer1.Wake();
 }
 
 bool TFormPZRQ480::CheckFrame() const {
@@ -58,7 +66,7 @@ bool TFormPZRQ480::CheckFrame() const {
 
 bool TFormPZRQ480::AwaitReply() {
   const auto deadline = std::chrono::steady_clock::now() + kReplyLimit;
-  Timer1.Tag = 0;
+  RestartSilence();
   FrameDone = 0;
   for (;;) {
     app_.ProcessMessages();

@@ -199,7 +199,7 @@ void TFormPZRQ480::ReadAtCurrentRate() {
   lVer.SetCaption("...");
   LastRead = {};
   FrameDone = 0;
-  Timer1.Tag = 0;
+  RestartSilence();
   if (QueryVersion()) lVer.SetCaption(VersionCaption(RxBuf[1], RxBuf[2]));
 
   for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {

@@ -92,4 +92,16 @@ void Timer::SetInterval(int ms) {
   Changed();
 }
 
+void Timer::Sleep() {
+  if (asleep_) return;
+  asleep_ = true;
+  Changed();
+}
+
+void Timer::Wake() {
+  if (!asleep_) return;
+  asleep_ = false;
+  Changed();
+}
+
 }  // namespace ui

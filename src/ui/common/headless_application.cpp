@@ -55,15 +55,28 @@ void HeadlessApplication::AddTimer(Timer& timer) {
   if (Find(timer)) return;
   slots_.push_back(Slot{&timer, Clock::now()});
   Sync(slots_.back(), slots_.back().start);
+  // A timer woken between two passes ticks on its grid from the moment of the wake.
+  timer.SetWatcher([this](Control& changed) {
+    if (Slot* slot = Find(static_cast<Timer&>(changed))) Sync(*slot, Clock::now());
+  });
 }
 
 void HeadlessApplication::RemoveTimer(Timer& timer) {
+  if (!Find(timer)) return;
+  timer.SetWatcher({});
   std::erase_if(slots_, [&](const Slot& slot) { return slot.timer == &timer; });
 }
 
 std::int64_t HeadlessApplication::TicksFired(const Timer& timer) const {
   const Slot* slot = Find(timer);
   return slot ? slot->fired : 0;
+}
+
+std::optional<HeadlessApplication::Clock::time_point> HeadlessApplication::NextTickDue(
+    const Timer& timer) {
+  Slot* slot = Find(timer);
+  if (!slot || !Sync(*slot, Clock::now())) return std::nullopt;
+  return Due(*slot);
 }
 
 bool HeadlessApplication::RunUntil(const std::function<bool()>& done,
@@ -98,7 +111,15 @@ bool HeadlessApplication::Sync(Slot& slot, Clock::time_point now) {
     slot.next = 1;
   }
   slot.running = canTick;
-  return canTick;
+  if (!canTick) return false;
+  const bool asleep = slot.timer->Asleep();
+  if (slot.asleep && !asleep) {
+    // The grid points passed while asleep are not made up.
+    const auto elapsed = now - slot.start;
+    slot.next = std::max(slot.next, elapsed / std::chrono::milliseconds(slot.interval) + 1);
+  }
+  slot.asleep = asleep;
+  return !asleep;
 }
 
 HeadlessApplication::Clock::time_point HeadlessApplication::Due(const Slot& slot) {

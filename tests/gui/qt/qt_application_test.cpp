@@ -189,6 +189,49 @@ TEST_F(QtApplicationTest, TimerFollowsItsModel) {
   EXPECT_EQ(app.TimerOf(timer), nullptr);
 }
 
+// Without the mend, a sleeping timer's QTimer keeps waking the event loop.
+TEST_F(QtApplicationTest, ASleepingTimerStopsAndWakesOnTheGridItSleptOn) {
+  // A long interval: the wake falls well inside the first step of the grid.
+  ui::Timer timer("Sleeper", &root, 10000);
+  ui::Timer side("Side", &root, 1);
+  int ticks = 0;
+  int sideTicks = 0;
+  timer.OnTimer = [&] { ++ticks; };
+  side.OnTimer = [&] { ++sideTicks; };
+  app.AddTimer(timer);
+  app.AddTimer(side);
+  QTimer* qtimer = app.TimerOf(timer);
+  ASSERT_NE(qtimer, nullptr);
+  timer.Sleep();
+  EXPECT_FALSE(qtimer->isActive());
+  ASSERT_TRUE(SpinUntil([&] { return sideTicks >= 20; }));
+
+  // Woken some milliseconds into the grid: the first shot ends at the grid's next point,
+  // sooner than a whole interval; then the interval is back.
+  timer.Wake();
+  EXPECT_TRUE(qtimer->isActive());
+  EXPECT_LT(qtimer->interval(), 10000);
+  EXPECT_GT(qtimer->interval(), 0);
+
+  timer.SetInterval(1);  // a fresh grid
+  EXPECT_TRUE(qtimer->isActive());
+  EXPECT_EQ(qtimer->interval(), 1);
+  timer.Sleep();
+  EXPECT_FALSE(qtimer->isActive());
+  timer.Wake();
+  ASSERT_TRUE(SpinUntil([&] { return ticks >= 3; }));
+  EXPECT_EQ(qtimer->interval(), 1);
+  EXPECT_TRUE(qtimer->isActive());
+
+  // Disabled while asleep and enabled again: still asleep until woken.
+  timer.Sleep();
+  timer.SetEnabled(false);
+  timer.SetEnabled(true);
+  EXPECT_FALSE(qtimer->isActive());
+  app.RemoveTimer(timer);
+  app.RemoveTimer(side);
+}
+
 TEST_F(QtApplicationTest, TimerRemovedInItsOwnTickStops) {
   ui::Timer once("Once", &root, 1);
   ui::Timer other("Other", &root, 1);

@@ -60,6 +60,40 @@ TEST_F(Application, TimersTickWhileEnabledAndStopWhenDisabledOrRemoved) {
   EXPECT_FALSE(app.TimerRunning(ticking));
 }
 
+// Without the mend, a sleeping timer keeps its window timer and wakes the thread.
+TEST_F(Application, ASleepingTimerHasNoWindowTimerUntilItIsWoken) {
+  RecordingApplication app;
+  ui::Window root{"root", "", {0, 0, 10, 10}, "MS Sans Serif", -11};
+  ui::Timer timer{"timer", &root, 10};
+  ui::Timer side{"side", &root, 10};
+  int ticks = 0;
+  int sideTicks = 0;
+  timer.OnTimer = [&] {
+    if (++ticks == 3) timer.Sleep();
+  };
+  side.OnTimer = [&] { ++sideTicks; };
+  app.AddTimer(timer);
+  app.AddTimer(side);
+  ASSERT_TRUE(PumpUntil(app, [&] { return timer.Asleep(); }));
+  EXPECT_FALSE(app.TimerRunning(timer));
+  const int sideSeen = sideTicks;
+  ASSERT_TRUE(PumpUntil(app, [&] { return sideTicks >= sideSeen + 5; }));
+  EXPECT_EQ(ticks, 3);
+
+  timer.Wake();
+  EXPECT_TRUE(app.TimerRunning(timer));
+  ASSERT_TRUE(PumpUntil(app, [&] { return ticks >= 6; }));
+  EXPECT_TRUE(app.TimerRunning(timer));
+
+  // Disabled while asleep and enabled again: still asleep until woken.
+  timer.Sleep();
+  timer.SetEnabled(false);
+  timer.SetEnabled(true);
+  EXPECT_FALSE(app.TimerRunning(timer));
+  timer.Wake();
+  EXPECT_TRUE(app.TimerRunning(timer));
+}
+
 TEST_F(Application, AnErrorInATimerTickGoesToTheErrorDisplay) {
   RecordingApplication app;
   ui::Window root{"root", "", {0, 0, 10, 10}, "MS Sans Serif", -11};

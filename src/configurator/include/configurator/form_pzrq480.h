@@ -104,6 +104,8 @@ class TFormPZRQ480 : public comport::TComponent {
   // Waits until silence ends a frame (true) or kReplyLimit has passed (false; the next
   // frame then starts at entry 0).
   bool AwaitReply();
+  // Sets the silence counter to 0 and wakes Timer1, which sleeps once a frame has ended.
+  void RestartSilence();
 
   // Sends the version query once at the current port and search rate; true when a
   // fresh frame with a good checksum answers. Opens the port if needed and closes it.

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <iostream>
 #include <stdexcept>
 
@@ -82,18 +83,26 @@ void QtApplication::ShowError(const std::string& text) {
 
 void QtApplication::AddTimer(ui::Timer& model) {
   if (timers_.count(&model)) return;
-  std::unique_ptr<QTimer, TimerDeleter> timer(new QTimer);
-  timer->setTimerType(Qt::PreciseTimer);
-  QTimer* raw = timer.get();
-  QObject::connect(raw, &QTimer::timeout, raw, [this, raw, &model] {
-    const QTimer* outer = g_ticking;
-    g_ticking = raw;
-    RunHandler([&model] { model.Tick(); });
-    g_ticking = outer;
-  });
-  timers_.emplace(&model, std::move(timer));
+  TimerEntry& entry = timers_[&model];
+  entry.timer.reset(new QTimer);
+  entry.timer->setTimerType(Qt::PreciseTimer);
+  QObject::connect(entry.timer.get(), &QTimer::timeout, entry.timer.get(),
+                   [this, &model, &entry] { Tick(model, entry); });
   model.SetWatcher([this](ui::Control& control) { SyncTimer(static_cast<ui::Timer&>(control)); });
   SyncTimer(model);
+}
+
+void QtApplication::Tick(ui::Timer& model, TimerEntry& entry) {
+  QTimer* timer = entry.timer.get();
+  if (entry.realign) {
+    // The short first shot after a wake ended on a grid point: the interval from here.
+    entry.realign = false;
+    timer->start(model.Interval());
+  }
+  const QTimer* outer = g_ticking;
+  g_ticking = timer;
+  RunHandler([&model] { model.Tick(); });
+  g_ticking = outer;
 }
 
 void QtApplication::RemoveTimer(ui::Timer& model) {
@@ -112,16 +121,44 @@ void QtApplication::Terminate() {
 
 QTimer* QtApplication::TimerOf(const ui::Timer& model) const {
   const auto it = timers_.find(&model);
-  return it == timers_.end() ? nullptr : it->second.get();
+  return it == timers_.end() ? nullptr : it->second.timer.get();
 }
 
 void QtApplication::SyncTimer(ui::Timer& model) {
-  QTimer* timer = TimerOf(model);
-  if (!timer) return;
-  if (model.CanTick()) {
-    if (!timer->isActive() || timer->interval() != model.Interval()) timer->start(model.Interval());
-  } else {
+  const auto it = timers_.find(&model);
+  if (it == timers_.end()) return;
+  TimerEntry& entry = it->second;
+  QTimer* timer = entry.timer.get();
+  const auto now = std::chrono::steady_clock::now();
+  const std::chrono::milliseconds interval(model.Interval());
+  if (!model.CanTick()) {
+    entry.running = false;
+    entry.realign = false;
     timer->stop();
+    return;
+  }
+  if (!entry.running || entry.interval != model.Interval()) {
+    // A fresh grid from now.
+    entry.running = true;
+    entry.origin = now;
+    entry.interval = model.Interval();
+    entry.realign = false;
+    if (model.Asleep()) {
+      timer->stop();
+    } else {
+      timer->start(interval);
+    }
+    return;
+  }
+  if (model.Asleep()) {
+    entry.realign = false;
+    timer->stop();
+  } else if (!timer->isActive()) {
+    // Woken: the first shot ends at the next point of the grid the timer slept on.
+    const auto intoStep = (now - entry.origin) % interval;
+    const auto first = std::chrono::ceil<std::chrono::milliseconds>(interval - intoStep);
+    entry.realign = first != interval;
+    timer->start(std::max(first, std::chrono::milliseconds(1)));
   }
 }
 

@@ -63,14 +63,9 @@ LRESULT Win32Application::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case kWakeUpMessage:
       DrainQueue();
       return 0;
-    case WM_TIMER: {
-      const auto it = timers_.find(wParam);
-      if (it != timers_.end()) {
-        ui::Timer* model = it->second.model;
-        RunHandler([model] { model->Tick(); });
-      }
+    case WM_TIMER:
+      Tick(wParam);
       return 0;
-    }
     case WM_CLOSE:
       // The task-bar button's close closes the main window.
       if (HWND owner = Owner()) PostMessageA(owner, WM_CLOSE, 0, 0);
@@ -171,14 +166,52 @@ bool Win32Application::TimerRunning(const ui::Timer& timer) const {
   return false;
 }
 
+void Win32Application::Tick(UINT_PTR id) {
+  const auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  TimerEntry& entry = it->second;
+  if (entry.realign) {
+    // The short first shot after a wake ended on a grid point: the interval from here.
+    entry.realign = false;
+    SetTimer(handle_, id, static_cast<UINT>(entry.interval), nullptr);
+  }
+  ui::Timer* model = entry.model;
+  RunHandler([model] { model->Tick(); });
+}
+
 void Win32Application::SyncTimer(UINT_PTR id) {
   auto& entry = timers_.at(id);
-  if (entry.model->CanTick()) {
-    // SetTimer on a running id restarts it with the new interval.
-    entry.running = SetTimer(handle_, id, static_cast<UINT>(entry.model->Interval()), nullptr) != 0;
+  const ui::Timer& model = *entry.model;
+  const ULONGLONG now = GetTickCount64();
+  if (!model.CanTick()) {
+    KillTimer(handle_, id);
+    entry.running = entry.gridRunning = entry.realign = false;
+    return;
+  }
+  UINT first = 0;  // the shot to set now; 0: none (asleep)
+  if (!entry.gridRunning || entry.interval != model.Interval()) {
+    // A fresh grid from now.
+    entry.gridRunning = true;
+    entry.interval = model.Interval();
+    entry.origin = now;
+    entry.realign = false;
+    if (!model.Asleep()) first = static_cast<UINT>(entry.interval);
+  } else if (model.Asleep()) {
+    entry.realign = false;
+  } else if (entry.running) {
+    return;
   } else {
+    // Woken: the first shot ends at the next point of the grid the timer slept on.
+    const auto interval = static_cast<ULONGLONG>(entry.interval);
+    first = static_cast<UINT>(interval - (now - entry.origin) % interval);
+    entry.realign = first != interval;
+  }
+  if (first == 0) {
     KillTimer(handle_, id);
     entry.running = false;
+  } else {
+    // SetTimer on a running id restarts it with the new interval.
+    entry.running = SetTimer(handle_, id, first, nullptr) != 0;
   }
 }
 

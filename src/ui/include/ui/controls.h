@@ -159,6 +159,14 @@ class Timer : public Control {
   // timer, one without an interval never ticks.
   bool CanTick() const { return Enabled() && Interval() > 0; }
 
+  // A timer whose ticks would change nothing may sleep: it stays enabled but does not
+  // tick, so an idle program is not woken. Waking it keeps the grid it ticked on: the
+  // next tick comes at the next grid point, exactly when it would have come had the
+  // timer never slept. Enabling it or changing its interval starts a fresh grid.
+  bool Asleep() const { return asleep_; }
+  void Sleep();
+  void Wake();
+
   std::function<void()> OnTimer;
   void Tick() {
     if (Enabled() && OnTimer) OnTimer();
@@ -166,6 +174,7 @@ class Timer : public Control {
 
  private:
   int interval_;
+  bool asleep_ = false;
 };
 
 // The top-level window: caption, fixed client size, initial position, font.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ class HeadlessApplication : public Application {
   // Serves the runtime's main-thread queue, then fires each enabled timer that is due.
   // Ticks keep to a fixed grid: tick k is due at start + k * interval, counted from when
   // the timer was added, enabled or given a new interval. A late pass fires one tick and
-  // moves on to the next grid point after now, so ticks are skipped, never bunched.
+  // moves on to the next grid point after now, so ticks are skipped, never bunched. A
+  // sleeping timer is not due; woken, it ticks at the first grid point after the wake.
   void ProcessMessages() override;
   // Blocks in the runtime's queue until something is queued, the next tick is due or
   // `limit` passes.
@@ -43,6 +45,9 @@ class HeadlessApplication : public Application {
   void RemoveTimer(Timer& timer) override;
   // Ticks fired so far by the timer (0 for a timer that is not added).
   std::int64_t TicksFired(const Timer& timer) const;
+  // When the timer's next tick is due; nothing while it is not added, cannot tick or
+  // sleeps.
+  std::optional<Clock::time_point> NextTickDue(const Timer& timer);
 
   // Processes messages, waiting in between, until `done` holds (true) or `limit`
   // passes (false).
@@ -54,14 +59,16 @@ class HeadlessApplication : public Application {
     Clock::time_point start;
     int interval = 0;
     bool running = false;   // enabled with a positive interval when last looked at
+    bool asleep = false;    // asleep when last looked at
     std::int64_t next = 1;  // grid index of the next tick
     std::int64_t fired = 0;
   };
 
   Slot* Find(const Timer& timer);
   const Slot* Find(const Timer& timer) const;
-  // Notices a timer enabled, disabled or re-timed since the last look; false while
-  // the timer cannot tick.
+  // Notices a timer enabled, disabled, re-timed, put to sleep or woken since the last
+  // look (the timer's watcher looks at every change); false while the timer cannot tick
+  // or sleeps.
   static bool Sync(Slot& slot, Clock::time_point now);
   static Clock::time_point Due(const Slot& slot);
 

@@ -5,6 +5,7 @@
 
 #include "ui/application.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 
@@ -38,10 +39,18 @@ class QtApplication : public ui::Application {
   struct TimerDeleter {
     void operator()(QTimer* timer) const;
   };
+  struct TimerEntry {
+    std::unique_ptr<QTimer, TimerDeleter> timer;
+    std::chrono::steady_clock::time_point origin;  // grid point 0 of the running grid
+    int interval = 0;                              // of the running grid
+    bool running = false;                          // enabled with an interval when last looked at
+    bool realign = false;  // woken: the first shot is shorter, then back to the interval
+  };
   void SyncTimer(ui::Timer& timer);
+  void Tick(ui::Timer& model, TimerEntry& entry);
 
   std::shared_ptr<QueueWakeUp> wakeUp_;
-  std::map<const ui::Timer*, std::unique_ptr<QTimer, TimerDeleter>> timers_;
+  std::map<const ui::Timer*, TimerEntry> timers_;
 };
 
 }  // namespace gui_qt

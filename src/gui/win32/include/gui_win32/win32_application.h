@@ -43,7 +43,8 @@ class Win32Application : public ui::Application {
   void AddDialog(HWND dialog);
   void RemoveDialog(HWND dialog);
 
-  // Whether the timer is running as a window timer now (added, enabled, interval > 0).
+  // Whether the timer is running as a window timer now (added, enabled, interval > 0,
+  // awake).
   bool TimerRunning(const ui::Timer& timer) const;
 
  protected:
@@ -52,12 +53,17 @@ class Win32Application : public ui::Application {
  private:
   struct TimerEntry {
     ui::Timer* model;
-    bool running;
+    bool running = false;      // a window timer is set for it now
+    bool gridRunning = false;  // enabled with an interval when last looked at
+    int interval = 0;          // of the running grid
+    ULONGLONG origin = 0;      // grid point 0 of the running grid, in GetTickCount64 ms
+    bool realign = false;      // woken: the first shot is shorter, then the interval
   };
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Dispatch(MSG& message);
   void SyncTimer(UINT_PTR id);
+  void Tick(UINT_PTR id);
   void DrainQueue();
 
   HWND handle_ = nullptr;
