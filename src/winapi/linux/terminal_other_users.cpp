@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -68,31 +69,39 @@ std::vector<dev_t> HeldDevices(const std::filesystem::path& processFolder) {
   Directory dir(::opendir((processFolder / "fd").c_str()));
   if (!dir) return held;
   const int dirFd = ::dirfd(dir.get());
-  std::vector<dev_t> devices;
-  std::vector<long> masters;
+  std::vector<std::string> masterFds;
+  bool holdsPtySlave = false;
   while (const dirent* entry = ::readdir(dir.get())) {
     if (entry->d_name[0] == '.') continue;
-    // Sockets, pipes and anonymous inodes read as "socket:[…]" and the like; only a
-    // path can name a device, and skipping the rest keeps the walk cheap.
-    char target[2];
-    if (::readlinkat(dirFd, entry->d_name, target, sizeof target) < 1 || target[0] != '/') {
+    // Only device nodes, which live below /dev, are followed and examined: the link's
+    // text is far cheaper than a look at its target, and most descriptors are files,
+    // sockets ("socket:[…]") and pipes.
+    constexpr std::string_view kDevices = "/dev/";
+    char target[kDevices.size()];
+    if (::readlinkat(dirFd, entry->d_name, target, sizeof target) !=
+            static_cast<ssize_t>(sizeof target) ||
+        std::string_view(target, sizeof target) != kDevices) {
       continue;
     }
     struct stat info {};
     if (::fstatat(dirFd, entry->d_name, &info, 0) != 0 || !S_ISCHR(info.st_mode)) continue;
     if (info.st_rdev == makedev(kPtmxMajor, kPtmxMinor)) {
-      if (auto index = PtyIndexOfMaster(processFolder / "fdinfo" / entry->d_name)) {
-        masters.push_back(*index);
-      }
+      masterFds.emplace_back(entry->d_name);
       continue;
     }
-    devices.push_back(info.st_rdev);
+    holdsPtySlave = holdsPtySlave || PtyIndexOfSlave(info.st_rdev).has_value();
+    held.push_back(info.st_rdev);
   }
-  for (const dev_t device : devices) {
+  // Which ptys the masters belong to matters only to a process that holds a slave.
+  if (!holdsPtySlave || masterFds.empty()) return held;
+  std::vector<long> masters;
+  for (const std::string& fd : masterFds) {
+    if (auto index = PtyIndexOfMaster(processFolder / "fdinfo" / fd)) masters.push_back(*index);
+  }
+  std::erase_if(held, [&](dev_t device) {
     const auto index = PtyIndexOfSlave(device);
-    if (index && std::find(masters.begin(), masters.end(), *index) != masters.end()) continue;
-    held.push_back(device);
-  }
+    return index && std::find(masters.begin(), masters.end(), *index) != masters.end();
+  });
   return held;
 }
 

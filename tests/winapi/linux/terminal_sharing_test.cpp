@@ -7,6 +7,7 @@
 #include "terminal_test_pty.h"
 #include "terminal_test_system.h"
 
+#include "winapi/port_probe.h"
 #include "winapi/winapi.h"
 
 #include <gtest/gtest.h>
@@ -258,6 +259,21 @@ TEST_F(TerminalSharingTest, AProcessHoldingThePtysMasterIsItsFarSideNotAUser) {
   std::filesystem::remove_all(proc / "4343");
   process("4242", index);
   EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+}
+
+// A probe of many ports looks at the process table once, at its first open; any other
+// open looks afresh.
+TEST_F(TerminalSharingTest, APortProbeLooksAtTheProcessTableOnce) {
+  const auto proc = system_.UsePrivateProcRoot();
+  PtyPeer other;
+  {
+    const PortProbe probe;
+    EXPECT_NE(OpenOrFail(other.SlavePath()), nullptr);
+    std::filesystem::create_directories(proc / "4242" / "fd");
+    std::filesystem::create_symlink(peer_.SlavePath(), proc / "4242" / "fd" / "7");
+    EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+  }
+  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST(TerminalSocatTest, BothEndsOfASocatPairOpenAtOnce) {
