@@ -1,6 +1,7 @@
 // Start-up (lists and the port probe), shut-down and the information box.
 #include "configurator/form_pzrq480.h"
 #include "winapi/network_port.h"
+#include "winapi/port_probe.h"
 
 namespace configurator {
 
@@ -25,6 +26,7 @@ void TFormPZRQ480::FormCreate() {
   }
 
   cbPort.Clear();
+  const winapi::PortProbe probe;
   for (int i = kFirstProbedPort; i <= kLastProbedPort; ++i) {
     if (ComPort->Connected()) ComPort->Close();
     const std::string name = "COM" + std::to_string(i);
