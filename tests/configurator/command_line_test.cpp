@@ -284,7 +284,7 @@ TEST_F(Tool, AWriteCutOffSaysWhatWasSentInTextAndJson) {
     const auto lines = Lines(run.err);
     ASSERT_EQ(lines.size(), 3u) << run.err;
     EXPECT_NE(lines[0].find("WriteFile"), std::string::npos);
-    EXPECT_EQ(lines[1], "COM3: sent before the error: XpressNet address 9");
+    EXPECT_EQ(lines[1], "COM3: sent before it ended: XpressNet address 9");
     EXPECT_EQ(lines[2],
               "COM3: not written: Baud rate, S88 start address, S88 module count, Command station");
     if (json) {
