@@ -250,6 +250,14 @@ TEST_F(Tool, ControlCharactersOfAPortNameAreSpelledOut) {
   EXPECT_NE(run.err.find("COM\\x1B[2J9"), std::string::npos) << run.err;
 }
 
+// It used to say "no answer from the device" whatever the version query got.
+TEST_F(Tool, AWriteRefusedForABadChecksumSaysSo) {
+  dev->SetFault({device::Fault::BadChecksum});
+  const auto run = RunToolWith({"write", "--port", "COM3", "--address", "9"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "COM3 at 19200 baud: version query: bad checksum; nothing was written\n");
+}
+
 TEST_F(Tool, AWriteAtTheWrongRateWritesNothingAndNamesTheRate) {
   device::DeviceState state = dev->State();
   state.baudRate = 38400;
@@ -276,7 +284,7 @@ TEST_F(Tool, AWriteCutOffSaysWhatWasSentInTextAndJson) {
     const auto lines = Lines(run.err);
     ASSERT_EQ(lines.size(), 3u) << run.err;
     EXPECT_NE(lines[0].find("WriteFile"), std::string::npos);
-    EXPECT_EQ(lines[1], "COM3: sent before the error: XpressNet address 9");
+    EXPECT_EQ(lines[1], "COM3: sent before it ended: XpressNet address 9");
     EXPECT_EQ(lines[2],
               "COM3: not written: Baud rate, S88 start address, S88 module count, Command station");
     if (json) {

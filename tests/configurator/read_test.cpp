@@ -263,6 +263,25 @@ TEST_F(Read, RefusedReadsStoreNoBytes) {
   EXPECT_FALSE(dev.Line()->IsOpen());
 }
 
+// Without the mend the port stays open on the dead handle, and every later read fails
+// again even after the adapter is back.
+TEST_F(Read, APortThatFailsDuringAReadIsClosedAndTheNextReadOpensItAfresh) {
+  form->OnTrace = [&](bool sent, std::uint8_t) {
+    if (sent) dev.Line()->Disconnect();
+  };
+  Click(form->btnRead);
+  form->OnTrace = nullptr;
+  ASSERT_EQ(app.Errors().size(), 1u);
+  EXPECT_FALSE(form->ComPort->Connected());
+  EXPECT_TRUE(form->btnRead.Enabled());
+  EXPECT_FALSE(form->pWait.Visible());
+  dev.Line()->Reconnect();
+  app.ClearDialogs();
+  Click(form->btnRead);
+  EXPECT_TRUE(app.Errors().empty());
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+}
+
 TEST_F(Read, APortThatCannotBeOpenedIsReportedWithAFullStop) {
   SelectPort("COM5");
   Click(form->btnRead);

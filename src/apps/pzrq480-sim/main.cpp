@@ -2,9 +2,9 @@
 #include "frame_log_writer.h"
 #include "port_registration.h"
 #include "sim_options.h"
-#include "termination_signals.h"
 
 #include "device/pty_device.h"
+#include "runtime/termination_signals.h"
 
 #include <csignal>
 #include <cstdio>
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   }
   try {
     std::signal(SIGPIPE, SIG_IGN);
-    const sim::TerminationSignals signals;  // before any thread starts
+    const runtime::TerminationSignals signals;  // before any thread starts
     sim::FrameLogWriter log(options.logFile.value_or(""));
     device::PtyDevice device(options.state);
     device.SetFault(options.fault);
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     log.Note("serving " + registration.ComName() + " on " + device.SlavePath() + " at " +
              std::to_string(options.state.baudRate) + " baud");
-    const int signal = signals.Wait();
+    const int signal = signals.Wait().value_or(0);
     log.Note(std::string("ending on signal ") + std::to_string(signal));
     device.SetObserver(nullptr);
   } catch (const std::exception& error) {

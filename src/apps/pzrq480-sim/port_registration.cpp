@@ -37,7 +37,7 @@ bool TryLink(const std::string& target, const std::filesystem::path& entry) {
 std::filesystem::path PortMapFolder() {
   const auto folder = winapi::PortMapDirectory();
   if (!folder) {
-    throw RegistrationError("no port map folder: set PZ_PORT_MAP_DIR or HOME to an absolute path");
+    throw RegistrationError("no port map folder: set PZ_PORT_MAP_DIR, or HOME to an absolute path");
   }
   return *folder;
 }

@@ -191,8 +191,8 @@ Options:
   --log FILE              write the frame log to FILE instead of standard error
   --help                  this text
 
-The port map folder is $PZ_PORT_MAP_DIR, else $XDG_CONFIG_HOME/pzrq480/ports, else
-~/.config/pzrq480/ports.
+The port map folder is $PZ_PORT_MAP_DIR (a relative one counts from the working
+folder), else $XDG_CONFIG_HOME/pzrq480/ports, else ~/.config/pzrq480/ports.
 )";
 }
 

@@ -6,6 +6,7 @@
 #include "winapi/network_port.h"
 
 #include <array>
+#include <cstdlib>
 #include <string_view>
 #include <system_error>
 
@@ -56,7 +57,13 @@ std::optional<unsigned> ComPortNumber(const std::string& name) {
 }
 
 std::optional<std::filesystem::path> PortMapDirectory() {
-  if (auto dir = AbsolutePathFromEnv("PZ_PORT_MAP_DIR")) return dir;
+  // The folder is named on purpose, often from a script or a shell in a project folder:
+  // a relative one means the working folder's, as for any path given on a command line.
+  if (const char* dir = std::getenv("PZ_PORT_MAP_DIR"); dir && *dir) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(dir, error);
+    if (!error) return absolute.lexically_normal();
+  }
   if (auto config = UserConfigDirectory()) return *config / "ports";
   return std::nullopt;
 }

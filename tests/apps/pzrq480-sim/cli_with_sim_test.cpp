@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 
@@ -30,7 +35,8 @@ class CliWithSimTest : public testing::Test {
     sim = std::make_unique<ChildProcess>(args, Env());
     comName = sim->ReadLine().value_or("");
     ASSERT_EQ(comName.rfind("COM", 0), 0u) << sim->ErrorOutput();
-    ASSERT_TRUE(sim->ReadLine());
+    slavePath = sim->ReadLine().value_or("");
+    ASSERT_FALSE(slavePath.empty());
   }
 
   std::unique_ptr<ChildProcess> Cli(std::vector<std::string> args) const {
@@ -58,8 +64,20 @@ class CliWithSimTest : public testing::Test {
   TempFolder folder;
   fs::path map;
   fs::path log;
+  // The terminal's rate as the far side sees it, asked without opening the terminal
+  // for ourselves: through the simulator's log of the next frame is too late.
+  speed_t TerminalRate() const {
+    const int fd = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return 0;
+    termios settings{};
+    const speed_t rate = ::tcgetattr(fd, &settings) == 0 ? ::cfgetospeed(&settings) : 0;
+    ::close(fd);
+    return rate;
+  }
+
   std::unique_ptr<ChildProcess> sim;
   std::string comName;
+  std::string slavePath;
 };
 
 TEST_F(CliWithSimTest, ReadShowsTheDevicesVersionsAndSettings) {
@@ -130,11 +148,11 @@ TEST_F(CliWithSimTest, MisbehavingLinesEndInSecondsAndGiveNoValue) {
 
 TEST_F(CliWithSimTest, AWriteCutOffNamesWhatWasSent) {
   StartSim({"--fault", "stop-after=2"});
-  auto write = Cli({"write", "--port", comName, "--address", "9", "--s88-start", "70",
-                    "--s88-modules", "5"});
+  auto write = Cli(
+      {"write", "--port", comName, "--address", "9", "--s88-start", "70", "--s88-modules", "5"});
   EXPECT_EQ(write->Wait(), 1);
   const std::string error = write->ErrorOutput();
-  EXPECT_NE(error.find("sent before the error: XpressNet address 9, S88 start address 70"),
+  EXPECT_NE(error.find("sent before it ended: XpressNet address 9, S88 start address 70"),
             std::string::npos)
       << error << Log();
   EXPECT_NE(error.find("not written: Baud rate, S88 module count, Command station"),
@@ -158,6 +176,53 @@ TEST_F(CliWithSimTest, TheSimulatorKilledDuringAReadEndsTheToolWithAnErrorNotAHa
     const std::string error = cli->ErrorOutput();
     EXPECT_NE(error.find(comName), std::string::npos) << error;
   }
+}
+
+// Without the mend the tool dies at once: the terminal keeps 38400 baud, the lock file
+// stays and the exclusive flag refuses the next open.
+TEST_F(CliWithSimTest, ASignalDuringAReadClosesThePortCleanly) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    StartSim({"--fault", "chatter"});
+    const speed_t before = TerminalRate();
+    auto cli = Cli({"read", "--port", comName, "--baud", "38400"});
+    ASSERT_TRUE(WaitFor([&] { return Log().find("rx F0 F0 at 38400") != std::string::npos; },
+                        std::chrono::seconds(30)));
+    cli->Signal(signal);
+    const auto status = cli->Wait(std::chrono::seconds(30));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 128 + signal);
+    EXPECT_NE(cli->ErrorOutput().find("ended by signal"), std::string::npos);
+    EXPECT_EQ(TerminalRate(), before);
+    std::string pts = slavePath.substr(5);
+    std::replace(pts.begin(), pts.end(), '/', '_');
+    EXPECT_FALSE(fs::exists("/run/lock/LCK.." + pts));
+    EXPECT_FALSE(fs::exists("/var/lock/LCK.." + pts));
+    // The next tool opens the port.
+    auto next = Cli({"read", "--port", comName, "--baud", "19200"});
+    ASSERT_TRUE(next->Wait(std::chrono::seconds(60)));
+    EXPECT_EQ(next->ErrorOutput().find("Unable to open"), std::string::npos) << next->ErrorOutput();
+    sim->Signal(SIGTERM);
+    ASSERT_TRUE(sim->Wait());
+  }
+}
+
+TEST_F(CliWithSimTest, ASignalDuringAWriteFinishesTheFramesAndSaysWhatWasWritten) {
+  StartSim();
+  auto cli = Cli({"write", "--port", comName, "--address", "9", "--s88-modules", "5"});
+  ASSERT_TRUE(WaitFor([&] { return Log().find("write setting") != std::string::npos; },
+                      std::chrono::seconds(30)));
+  cli->Signal(SIGINT);
+  ASSERT_EQ(cli->Wait(std::chrono::seconds(30)), 128 + SIGINT);
+  const std::string error = cli->ErrorOutput();
+  EXPECT_NE(error.find("sent before it ended: XpressNet address 9, Baud rate 19200, S88 start "
+                       "address 1, S88 module count 5, Command station General (Lenz, Roco)"),
+            std::string::npos)
+      << error;
+  // No frame was cut in half.
+  EXPECT_EQ(Log().find("incomplete"), std::string::npos) << Log();
+  EXPECT_EQ(StoredSetting(1), 9);
+  EXPECT_EQ(StoredSetting(4), 5);
 }
 
 TEST_F(CliWithSimTest, ThePortMapEntryIsGoneOnceTheSimulatorEndsAndThePortWithIt) {

@@ -108,6 +108,12 @@ TEST(PortMapDirectoryTest, OverrideThenXdgThenHome) {
     EXPECT_EQ(PortMapDirectory(), fs::path("/tmp/map"));
   }
   {
+    // Without the mend a relative folder is silently ignored for the XDG one.
+    ScopedEnv overrideDir("PZ_PORT_MAP_DIR", "my-ports/../ports");
+    ScopedEnv xdg("XDG_CONFIG_HOME", "/tmp/xdg");
+    EXPECT_EQ(PortMapDirectory(), fs::current_path() / "ports");
+  }
+  {
     ScopedEnv overrideDir("PZ_PORT_MAP_DIR", "");
     ScopedEnv xdg("XDG_CONFIG_HOME", "/tmp/xdg");
     EXPECT_EQ(PortMapDirectory(), fs::path("/tmp/xdg/pzrq480/ports"));

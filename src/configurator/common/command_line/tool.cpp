@@ -1,5 +1,6 @@
 #include "configurator/command_line/tool.h"
 
+#include "configurator/command_line/interrupt_watch.h"
 #include "configurator/command_line/options.h"
 #include "configurator/command_line/report.h"
 #include "configurator/form_pzrq480.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <ostream>
 
 namespace configurator::command_line {
@@ -22,13 +24,20 @@ struct Failure {
   std::string message;
 };
 
+// A termination signal ended the command; what it left is already reported.
+struct Interrupted {
+  int signal;
+};
+
 class Session {
  public:
-  Session(const Options& options, std::ostream& out, std::ostream& err)
+  Session(const Options& options, std::ostream& out, std::ostream& err,
+          const runtime::TerminationSignals* signals)
       : options_(options), out_(out), err_(err), form_(app_) {
     if (options.trace) {
       form_.OnTrace = [this](bool sent, std::uint8_t b) { Trace(sent, b); };
     }
+    if (signals) interrupts_.emplace(*signals, [this] { form_.FormCloseQuery(); });
   }
 
   int Run() {
@@ -55,7 +64,15 @@ class Session {
   void Handler(const std::function<void()>& handler) {
     app_.ClearDialogs();
     app_.RunHandler(handler);
+    CheckInterrupted();
     if (!app_.Errors().empty()) throw Failure{app_.Errors().front()};
+  }
+
+  void CheckInterrupted() {
+    if (const int signal = interrupts_ ? interrupts_->Signal() : 0) {
+      err_ << "pzrq480-cli: ended by signal " << signal << "; the port is closed\n";
+      throw Interrupted{signal};
+    }
   }
 
   void Trace(bool sent, std::uint8_t b) {
@@ -178,6 +195,11 @@ class Session {
     app_.ClearDialogs();
     app_.RunHandler([this] { form_.btnWriteClick(); });
     const WriteReport& write = form_.LastWrite;
+    if (const int signal = interrupts_ ? interrupts_->Signal() : 0) {
+      WriteStopped(
+          port, "pzrq480-cli: ended by signal " + std::to_string(signal) + "; the port is closed");
+      throw Interrupted{signal};
+    }
     if (!app_.Errors().empty()) {
       if (!write.stoppedByError) throw Failure{app_.Errors().front()};
       return WriteStopped(port, app_.Errors().front());
@@ -191,7 +213,8 @@ class Session {
     return write.differences.empty() ? kExitOk : kExitFailed;
   }
 
-  // A write an error cut short: the error, then what reached the device and what did not.
+  // A write an error or a signal cut short: why, then what reached the device and what
+  // did not.
   int WriteStopped(const std::string& port, const std::string& error) {
     const WriteReport& write = form_.LastWrite;
     if (options_.json) {
@@ -206,7 +229,7 @@ class Session {
       list += (list.empty() ? "" : ", ") + std::string(setting.label);
       if (write.sent[i]) list += " " + setting.ValueText(write.values[i]);
     }
-    err_ << port << ": sent before the error: " << (sent.empty() ? "nothing" : sent) << "\n";
+    err_ << port << ": sent before it ended: " << (sent.empty() ? "nothing" : sent) << "\n";
     err_ << port << ": not written: " << (notSent.empty() ? "nothing" : notSent) << "\n";
     return kExitFailed;
   }
@@ -250,11 +273,14 @@ class Session {
   const Clock::time_point start_ = Clock::now();
   ui::HeadlessApplication app_;
   TFormPZRQ480 form_;
+  // Ends before the form it hands signals to.
+  std::optional<InterruptWatch> interrupts_;
 };
 
 }  // namespace
 
-int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            const runtime::TerminationSignals* signals) {
   Options options;
   try {
     options = ParseOptions(args);
@@ -267,8 +293,10 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return kExitOk;
   }
   try {
-    Session session(options, out, err);
+    Session session(options, out, err, signals);
     return session.Run();
+  } catch (const Interrupted& interrupted) {
+    return kExitSignalBase + interrupted.signal;
   } catch (const UsageError& error) {
     err << "pzrq480-cli: " << error.what() << "\n\n" << UsageText();
     return kExitUsage;

@@ -13,9 +13,10 @@ namespace winapi {
 // zeros), as Windows accepts it; nothing for any other name.
 std::optional<unsigned> ComPortNumber(const std::string& name);
 
-// The user's port-map folder: $PZ_PORT_MAP_DIR when set and not empty, else
-// $XDG_CONFIG_HOME/pzrq480/ports, else $HOME/.config/pzrq480/ports; nothing when
-// none of these variables gives an absolute folder.
+// The user's port-map folder: $PZ_PORT_MAP_DIR when set and not empty (a relative one
+// counts from the working folder), else $XDG_CONFIG_HOME/pzrq480/ports, else
+// $HOME/.config/pzrq480/ports; nothing when none of these gives a folder (XDG_CONFIG_HOME
+// and HOME count only when absolute).
 std::optional<std::filesystem::path> PortMapDirectory();
 
 // The device of COM1..COM20 when the port map has no entry for it:
