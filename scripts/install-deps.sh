@@ -9,7 +9,10 @@ packages=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-x86-64-pos
           # The window on a virtual display: the end-to-end run and the screenshot.
           xvfb xauth x11-utils x11-apps xdotool imagemagick
           # Release packages: dpkg-shlibdeps for the .deb's dependencies, unzip to check the .zip.
-          dpkg-dev unzip)
+          dpkg-dev unzip
+          # Network serial servers the tests of network ports run in front of the emulated
+          # device: ser2net, and pyserial's example server.
+          ser2net python3-serial)
 for arg in "$@"; do
   case "$arg" in
     --wine) packages+=(wine wine64) ;;

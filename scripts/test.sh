@@ -55,6 +55,24 @@ cli_expect() {
   return 1
 }
 
+# pzrq480-cli.exe reads the emulated device on the pseudo-terminal $1 through ser2net
+# as raw TCP on 127.0.0.1 (files in folder $2).
+cli_network_read() {
+  local pty=$1 dir=$2 port hex ser2net_pid failed=0
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  hex=$(printf '%04X' "$port")
+  # ser2net's -Y takes '#' for a line end.
+  /usr/sbin/ser2net -n -u -Y "connection: &pz#  accepter: tcp,127.0.0.1,$port#  connector: serialdev,$pty,19200n81,local" \
+    >"$dir/ser2net.out" 2>&1 &
+  ser2net_pid=$!
+  for _ in $(seq 100); do grep -q " 0100007F:$hex 00000000:0000 0A " /proc/net/tcp && break; sleep 0.1; done
+  echo "--- pzrq480-cli.exe through ser2net as raw TCP (tcp://127.0.0.1:$port)"
+  cli_expect '"xpressnetAddress": *12' read --port "tcp://127.0.0.1:$port" --json || failed=1
+  kill "$ser2net_pid" 2>/dev/null || true
+  wait "$ser2net_pid" 2>/dev/null || true
+  return $failed
+}
+
 # The .exe files import nothing but system DLLs.
 check_windows_imports() {
   local exe dll failed=0
@@ -126,6 +144,7 @@ run_wine_integration() {
     cli_expect '' write --port COM7 --address 12 || failed=1
     cli_expect '"xpressnetAddress": *12' read --port COM7 --json || failed=1
     cli_expect COM7 detect || failed=1
+    cli_network_read "$(sed -n 2p "$dir/sim.out")" "$dir" || failed=1
   else
     echo "pzrq480-cli.exe was not built" >&2
     failed=1

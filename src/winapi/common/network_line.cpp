@@ -125,7 +125,10 @@ class NetworkLine final : public Line {
     // What was read meanwhile is the worker's to report.
     applying_ = false;
     socket_->Wake();
-    if (gone_) return ERROR_DEVICE_NOT_CONNECTED;
+    if (gone_) {
+      Report(name_, "the server closed the connection");
+      return ERROR_DEVICE_NOT_CONNECTED;
+    }
     if (session_->SpeedPending()) {
       session_->GiveUpSpeed();
       Report(name_, "the server did not answer the change to " + std::to_string(dcb.BaudRate) +
@@ -239,6 +242,7 @@ class NetworkLine final : public Line {
       Flush();
       if (gone_) {
         lock.unlock();
+        Report(name_, "the server closed the connection");
         sink_->OnGone(ERROR_DEVICE_NOT_CONNECTED);
         return;
       }

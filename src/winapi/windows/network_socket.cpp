@@ -209,9 +209,16 @@ std::optional<std::size_t> NetworkSocket::Receive(std::span<std::uint8_t> bytes)
 bool NetworkSocket::Wait(bool read, bool write, std::optional<std::chrono::milliseconds> limit,
                          bool wakeable) {
   const SHORT events = static_cast<SHORT>((read ? POLLRDNORM : 0) | (write ? POLLWRNORM : 0));
+  // WSAPoll refuses an entry that asks for nothing: such a socket is left out.
   WSAPOLLFD fds[2] = {{handles_->socket, events, 0}, {handles_->wake, POLLRDNORM, 0}};
+  WSAPOLLFD* first = events ? &fds[0] : &fds[1];
+  const ULONG count = (events ? 1 : 0) + (wakeable ? 1 : 0);
   const int timeout = limit ? static_cast<int>(limit->count()) : -1;
-  ::WSAPoll(fds, wakeable ? 2 : 1, timeout);
+  if (count == 0) {
+    ::Sleep(timeout < 0 ? INFINITE : static_cast<DWORD>(timeout));
+    return false;
+  }
+  ::WSAPoll(first, count, timeout);
   if (wakeable && (fds[1].revents & POLLRDNORM)) {
     char drain[16];
     while (::recv(handles_->wake, drain, sizeof drain, 0) > 0) {
