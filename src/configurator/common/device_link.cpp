@@ -42,6 +42,7 @@ void TFormPZRQ480::PortRxChar(comport::TObject* /*Sender*/, std::int32_t Count) 
 }
 
 void TFormPZRQ480::Timer1Timer() {
+  ++TicksSinceRequest;
   ++Timer1.Tag;
   if (Timer1.Tag > kSilenceTicks) {
     FrameDone = 1;
@@ -65,13 +66,15 @@ bool TFormPZRQ480::CheckFrame() const {
 }
 
 bool TFormPZRQ480::AwaitReply() {
-  const auto deadline = std::chrono::steady_clock::now() + kReplyLimit;
+  const auto deadline = std::chrono::steady_clock::now() + kReplyBackstop;
   RestartSilence();
+  TicksSinceRequest = 0;
   FrameDone = 0;
   for (;;) {
     app_.ProcessMessages();
     CheckAbandoned();
     if (FrameDone != 0) return true;
+    if (TicksSinceRequest >= kReplyLimitTicks) break;
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;

@@ -68,10 +68,14 @@ class TFormPZRQ480 : public comport::TComponent {
   static constexpr std::int32_t kMinReplySize = 4;
   // Ticks of Timer1 without a received byte that end a frame: the 6th tick.
   static constexpr std::intptr_t kSilenceTicks = 5;
-  // The longest wait for a reply after its request. A reply is at most a buffer's worth of
-  // bytes (6 ms at 19200 baud) and the 60 ms of silence that end it; a line that has not
-  // fallen silent by then is not answering, whatever it sends.
-  static constexpr std::chrono::milliseconds kReplyLimit{500};
+  // The longest wait for a reply after its request, in Timer1 ticks (500 ms). A reply is
+  // at most a buffer's worth of bytes (6 ms at 19200 baud) and the 60 ms of silence that
+  // end it; a line that has not fallen silent by then is not answering, whatever it sends.
+  // Counted in the ticks that also measure the silence, so a starved process loses no
+  // more of a reply's time than of its silence.
+  static constexpr std::int32_t kReplyLimitTicks = 50;
+  // The same limit on the wall clock, ten times over: the wait ends even if no tick comes.
+  static constexpr std::chrono::milliseconds kReplyBackstop{5000};
   // The rates cbSearchBaud offers, in its order.
   static constexpr std::array<comport::TBaudRate, 4> kSearchRates{
       comport::br19200, comport::br38400, comport::br57600, comport::br115200};
@@ -101,7 +105,7 @@ class TFormPZRQ480 : public comport::TComponent {
   // ---- Device link ----
   void SendByte(std::uint8_t b);
   bool CheckFrame() const;
-  // Waits until silence ends a frame (true) or kReplyLimit has passed (false; the next
+  // Waits until silence ends a frame (true) or the reply limit has passed (false; the next
   // frame then starts at entry 0).
   bool AwaitReply();
   // Sets the silence counter to 0 and wakes Timer1, which sleeps once a frame has ended.
@@ -169,6 +173,8 @@ class TFormPZRQ480 : public comport::TComponent {
   std::int32_t FrameDone = 0;
   // Bytes received since the current request began; a frame is a reply only if some are.
   std::int32_t RxSinceRequest = 0;
+  // Timer1 ticks since the current reply wait began.
+  std::int32_t TicksSinceRequest = 0;
   // The bytes of the last request, its checksum included, as they went out.
   std::vector<std::uint8_t> LastRequest;
 
