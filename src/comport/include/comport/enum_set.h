@@ -27,10 +27,6 @@ class EnumSet {
     bits_ |= Bit(e);
     return *this;
   }
-  constexpr EnumSet& Exclude(E e) {
-    bits_ = static_cast<Storage>(bits_ & ~Bit(e));
-    return *this;
-  }
   friend constexpr bool operator==(EnumSet, EnumSet) = default;
 
  private:

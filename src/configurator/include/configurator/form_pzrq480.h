@@ -88,7 +88,6 @@ class TFormPZRQ480 : public comport::TComponent {
   std::string ClassName() const override { return "TFormPZRQ480"; }
 
   ui::Window& Window() { return window_; }
-  ui::Application& App() { return app_; }
 
   // ---- Handlers ----
   void FormCreate();

@@ -32,7 +32,7 @@ class Application {
   // ProcessMessages so that they do not spin a core.
   virtual void WaitForMessage(std::chrono::milliseconds limit) = 0;
   // Blocks the main thread; nothing is processed meanwhile.
-  virtual void Sleep(std::chrono::milliseconds duration);
+  void Sleep(std::chrono::milliseconds duration);
 
   // The plain message dialog: modal, application title as caption, no icon, one "OK".
   // Timer ticks and port events keep being processed while it is open.
