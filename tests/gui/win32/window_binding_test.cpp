@@ -11,6 +11,11 @@ namespace {
 
 class WindowBinding : public TestFormWindow {
  protected:
+  // The control a focused window belongs to: an editable list's edit field is the list's.
+  HWND FocusedControlOf(HWND focus) const {
+    while (focus && GetParent(focus) != window->Handle()) focus = GetParent(focus);
+    return focus;
+  }
   int Count(const char* name) const {
     return static_cast<int>(SendMessageA(Find(name), CB_GETCOUNT, 0, 0));
   }
@@ -124,6 +129,51 @@ TEST_F(WindowBinding, SpeedButtonClicksWithoutTakingTheFocus) {
   PostMessageA(speed, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
   ASSERT_TRUE(PumpUntil(app, [&] { return clicks == 1; }));
   EXPECT_EQ(GetFocus(), list);
+}
+
+// Without the mend, disabling the focused button leaves the focus with no control, and it
+// stays there when the button is enabled again; a message box then gives it to the frame.
+TEST_F(WindowBinding, FocusReturnsToAButtonDisabledWhileItHadTheFocus) {
+  app.SetTitle("Focus test");
+  window->Show();
+  SetForegroundWindow(window->Handle());
+  const HWND push = Find("push");
+  SetFocus(push);
+  ASSERT_TRUE(PumpUntil(app, [&] { return GetFocus() == push; }));
+  HWND focusDuring = push;
+  bool boxSeen = false;
+  ui::Timer closer{"closer", &form.window, 10};
+  closer.OnTimer = [&] {
+    if (HWND box = FindWindowA("#32770", "Focus test")) {
+      boxSeen = true;
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  };
+  form.push.OnClick = [&] {
+    form.push.SetEnabled(false);
+    app.ProcessMessages();
+    focusDuring = GetFocus();
+    form.push.SetEnabled(true);
+    // A message at the end of the operation, as an error display would show.
+    app.AddTimer(closer);
+    app.ShowMessage("Done");
+    app.RemoveTimer(closer);
+  };
+  SendMessageA(push, BM_CLICK, 0, 0);
+  EXPECT_TRUE(boxSeen);
+  EXPECT_EQ(focusDuring, Find("fixedList"));
+  ASSERT_TRUE(PumpUntil(app, [&] { return GetActiveWindow() == window->Handle(); }));
+  EXPECT_EQ(GetFocus(), push);
+
+  // The focus moved on meanwhile stays where it was put.
+  const HWND other = Find("edit");
+  form.push.OnClick = [&] {
+    form.push.SetEnabled(false);
+    SetFocus(other);
+    form.push.SetEnabled(true);
+  };
+  SendMessageA(push, BM_CLICK, 0, 0);
+  EXPECT_EQ(FocusedControlOf(GetFocus()), other);
 }
 
 TEST_F(WindowBinding, CloseAsksTheModelFirst) {
