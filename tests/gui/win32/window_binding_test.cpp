@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 namespace gui_win32::testing {
 namespace {
@@ -95,6 +96,85 @@ TEST_F(WindowBinding, TypingInAnEditableListReachesTheModel) {
   EXPECT_EQ(form.edit.Text(), "COM15");
   // Typed text that is no item clears the selection.
   EXPECT_EQ(form.edit.ItemIndex(), -1);
+}
+
+// Key presses as the keyboard makes them, through the system's input queue to the
+// window with the focus. Virtual-key codes: letters and digits are their upper-case
+// characters.
+void PressKeys(std::initializer_list<WORD> keys, bool shift = false) {
+  std::vector<INPUT> inputs;
+  auto add = [&](WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(input);
+  };
+  if (shift) add(VK_SHIFT, false);
+  for (WORD key : keys) {
+    add(key, false);
+    add(key, true);
+  }
+  if (shift) add(VK_SHIFT, true);
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Without the mend, the first edit change after a pick was mirrored back as "select
+// nothing" (which empties the field) and the text set anew with the caret at 0: "COM9"
+// typed over a picked "COM3" became "OM9C", and End, Backspace, 9 gave "9COM".
+TEST_F(WindowBinding, KeysTypedInAnEditableListEditItsTextAsInAnyComboBox) {
+  form.edit.Add("COM1");
+  form.edit.Add("COM3");
+  window->Show();
+  SetForegroundWindow(window->Handle());
+  const HWND list = Find("edit");
+  const HWND field = FindWindowExA(list, nullptr, "Edit", nullptr);
+  ASSERT_NE(field, nullptr);
+  SetFocus(list);
+  ASSERT_TRUE(PumpUntil(app, [&] { return GetFocus() == field; }));
+  // The arrow key picks the next item, as the user picks COM3 after COM1.
+  const auto pickCom3 = [&] {
+    form.edit.SetItemIndex(0);
+    PressKeys({VK_DOWN});
+    return PumpUntil(app, [&] { return form.edit.ItemIndex() == 1; });
+  };
+  const auto typed = [&](const std::string& text) {
+    PumpUntil(
+        app, [&] { return form.edit.Text() == text; }, std::chrono::seconds(5));
+    EXPECT_EQ(TextOf(field), text);
+    EXPECT_EQ(form.edit.Text(), text);
+    EXPECT_EQ(form.edit.ItemIndex(), -1);
+  };
+
+  ASSERT_TRUE(pickCom3());
+  EXPECT_EQ(TextOf(field), "COM3");
+  SendMessageA(list, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));  // all selected
+  PressKeys({'C', 'O', 'M'}, true);
+  PressKeys({'9'});
+  typed("COM9");
+
+  ASSERT_TRUE(pickCom3());
+  PressKeys({VK_END, VK_BACK, '9'});
+  typed("COM9");
+  PressKeys({VK_HOME, VK_DELETE});
+  typed("OM9");
+
+  // Picking an item from the open list after typing selects it, also the item the list
+  // still had selected.
+  for (int index : {1, 1, 0}) {
+    SCOPED_TRACE(index);
+    PressKeys({VK_F4});  // opens the list
+    ASSERT_TRUE(PumpUntil(app, [&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) != 0; }));
+    SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PressKeys({VK_RETURN});
+    ASSERT_TRUE(PumpUntil(app, [&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) == 0; }));
+    ASSERT_TRUE(PumpUntil(app, [&] { return form.edit.ItemIndex() == index; }));
+    EXPECT_EQ(form.edit.Text(), index == 1 ? "COM3" : "COM1");
+    EXPECT_EQ(TextOf(field), form.edit.Text());
+    PressKeys({VK_END, 'X'});  // no shift: a small x
+    typed(form.edit.Items()[static_cast<std::size_t>(index)] + "x");
+  }
 }
 
 TEST_F(WindowBinding, ButtonClickRunsTheHandlerAndAnErrorGoesToTheErrorDisplay) {

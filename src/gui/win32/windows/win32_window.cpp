@@ -206,6 +206,7 @@ bool Win32Window::Covered(const Binding& binding) const {
 }
 
 void Win32Window::MirrorComboBox(Binding& binding, const ui::ComboBox& combo) {
+  if (binding.handle == editing_) return;
   const auto& items = combo.Items();
   const bool appended = items.size() >= binding.items.size() &&
                         std::equal(binding.items.begin(), binding.items.end(), items.begin());
@@ -230,8 +231,18 @@ void Win32Window::Command(Binding& binding, WORD code) {
       auto& combo = static_cast<ui::ComboBox&>(model);
       if (code == CBN_SELCHANGE) {
         combo.SetItemIndex(static_cast<int>(SendMessageA(binding.handle, CB_GETCURSEL, 0, 0)));
+      } else if (code == CBN_SELENDOK) {
+        // An item picked from the open list: also the one the list still counts as
+        // selected after typing, which changes no selection.
+        const int index = static_cast<int>(SendMessageA(binding.handle, CB_GETCURSEL, 0, 0));
+        if (index >= 0) combo.SetItemIndex(index);
       } else if (code == CBN_EDITCHANGE) {
+        // The field shows what was typed, caret and all: the model's echo must not be
+        // mirrored back (selecting nothing would empty the field, setting the text would
+        // put the caret at the start).
+        editing_ = binding.handle;
         combo.SetText(GetText(binding.handle));
+        editing_ = nullptr;
       }
       return;
     }

@@ -69,6 +69,7 @@ class Win32Window {
   bool mirroring_ = false;
   bool closing_ = false;       // destroyed by this object, not closed by the user
   HWND savedFocus_ = nullptr;  // the focused control when the window was last deactivated
+  HWND editing_ = nullptr;     // the editable list whose typed text the model is taking
 };
 
 }  // namespace gui_win32
