@@ -1,6 +1,9 @@
 // Start-up (lists and the port probe), shut-down and the information box.
 #include "configurator/form_pzrq480.h"
 
+#include "configurator/port_hint.h"
+#include "winapi/ascii_case.h"
+
 namespace configurator {
 
 namespace {
@@ -23,21 +26,36 @@ void TFormPZRQ480::FormCreate() {
     };
   }
 
-  cbPort.Clear();
+  FillPortList(OpenablePorts(*ComPort));
+  if (!cbPort.Items().empty()) cbPort.SetItemIndex(0);
+}
+
+std::vector<std::string> TFormPZRQ480::OpenablePorts(comport::TComPort& port,
+                                                     const std::string& held) {
+  std::vector<std::string> names;
   for (int i = kFirstProbedPort; i <= kLastProbedPort; ++i) {
-    if (ComPort->Connected()) ComPort->Close();
+    if (port.Connected()) port.Close();
     const std::string name = "COM" + std::to_string(i);
-    ComPort->SetPort(name);
-    ComPort->SetBaudRate(comport::br19200);
+    if (!held.empty() && winapi::EqualsIgnoringAsciiCase(name, held)) {
+      names.push_back(name);
+      continue;
+    }
+    port.SetPort(name);
+    port.SetBaudRate(comport::br19200);
     try {
-      ComPort->Open();
-      if (ComPort->Connected()) cbPort.Add(name);
-      ComPort->Close();
+      port.Open();
+      if (port.Connected()) names.push_back(name);
+      port.Close();
     } catch (const comport::EComPort&) {
       // Absent or busy: simply not listed.
     }
   }
-  if (!cbPort.Items().empty()) cbPort.SetItemIndex(0);
+  return names;
+}
+
+void TFormPZRQ480::FillPortList(const std::vector<std::string>& names) {
+  cbPort.Clear();
+  for (const std::string& name : names) cbPort.Add(name, PortHint(name));
 }
 
 void TFormPZRQ480::FormDestroy() {

@@ -64,6 +64,7 @@ void TFormPZRQ480::RunOperation(const std::function<void()>& operation) {
 
 void TFormPZRQ480::EndOperation() {
   busy_ = false;
+  if (reprobePending_) reprobeTimer_.SetEnabled(true);
   pWait.SetVisible(false);
   btnRead.SetEnabled(true);
   btnWrite.SetEnabled(true);
