@@ -1,9 +1,11 @@
 // Receive latency: from the far side's write to OnRxChar running on the main thread,
-// which waits in the runtime's message wait like an idle GUI. Then the cost of an
+// which waits in the runtime's message wait like an idle GUI, and on the event thread
+// (smNone). On a pty each round measures a raw reader of the same pty first (poll and
+// read, the floor) and gives the port's figures as multiples of it. Then the cost of an
 // open port on a quiet line: what the process does during two idle seconds, and how often
 // a quiet port's threads wake while another port of the process receives.
 //
-//   rx_latency [samples]
+//   rx_latency [samples per measurement] [pty rounds]
 #include "process_usage.h"
 
 #include "comport/port.h"
@@ -25,6 +27,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -90,33 +94,79 @@ void ServeUntilReceived(const std::atomic<int>& received, int target) {
   }
 }
 
-// A peer thread writes one byte at a time (after a pause, so the event thread is back
-// waiting) and notes the time just before the write; the main thread waits for its
-// messages and OnRxChar takes the time when it runs.
+// One byte's trip: a peer thread writes one byte at a time (after a pause, so the
+// receiver is back waiting) and notes the time just before the write; the receiver calls
+// Arrived() when the byte reaches it.
+class Trips {
+ public:
+  explicit Trips(int samples) : samples_(samples) {
+    latencies_.reserve(static_cast<std::size_t>(samples));
+  }
+  void Arrived() {
+    const auto now = Clock::now().time_since_epoch().count();
+    latencies_.push_back(static_cast<double>(now - start_.load()) / 1000.0);
+    received_.fetch_add(1);
+  }
+  const std::atomic<int>& Received() const { return received_; }
+  // Runs the peer while `receive` serves the arrivals on this thread.
+  std::vector<double> Run(const std::function<void()>& write,
+                          const std::function<void()>& receive) {
+    std::thread peer([&] {
+      for (int i = 0; i < samples_; ++i) {
+        while (received_.load() < i) std::this_thread::sleep_for(100us);
+        std::this_thread::sleep_for(1ms);
+        start_.store(Clock::now().time_since_epoch().count());
+        write();
+      }
+    });
+    receive();
+    peer.join();
+    return latencies_;
+  }
+
+ private:
+  const int samples_;
+  std::atomic<Clock::time_point::rep> start_{0};
+  std::atomic<int> received_{0};
+  std::vector<double> latencies_;
+};
+
+// OnRxChar takes the time, on the main thread (serving its messages meanwhile) or, with
+// smNone, on the event thread.
 std::vector<double> MeasureLatency(comport::TComPort& port, const std::function<void()>& write,
                                    int samples) {
-  std::atomic<Clock::time_point::rep> start{0};
-  std::atomic<int> received{0};
-  std::vector<double> latencies;
-  latencies.reserve(static_cast<std::size_t>(samples));
+  Trips trips(samples);
   port.OnRxChar = [&](comport::TObject*, std::int32_t count) {
-    const auto now = Clock::now().time_since_epoch().count();
-    latencies.push_back(static_cast<double>(now - start.load()) / 1000.0);
+    trips.Arrived();
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
     port.Read(bytes.data(), count);
-    received.fetch_add(1);
   };
-  std::thread peer([&] {
-    for (int i = 0; i < samples; ++i) {
-      while (received.load() < i) std::this_thread::sleep_for(100us);
-      std::this_thread::sleep_for(1ms);
-      start.store(Clock::now().time_since_epoch().count());
-      write();
+  auto latencies = trips.Run(write, [&] { ServeUntilReceived(trips.Received(), samples); });
+  port.OnRxChar = nullptr;
+  return latencies;
+}
+
+// The floor: this thread reads the pty itself, sleeping in poll between bytes.
+std::vector<double> MeasureRawLatency(const std::string& path, const std::function<void()>& write,
+                                      int samples) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  termios raw{};
+  if (fd < 0 || ::tcgetattr(fd, &raw) != 0) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+  ::cfmakeraw(&raw);
+  ::tcsetattr(fd, TCSANOW, &raw);
+  Trips trips(samples);
+  auto latencies = trips.Run(write, [&] {
+    std::uint8_t buffer[64];
+    while (trips.Received().load() < samples) {
+      pollfd watch{fd, POLLIN, 0};
+      if (::poll(&watch, 1, 120000) <= 0) break;  // a stalled line ends the run
+      if (::read(fd, buffer, sizeof buffer) > 0) trips.Arrived();
     }
   });
-  ServeUntilReceived(received, samples);
-  peer.join();
-  port.OnRxChar = nullptr;
+  ::close(fd);
   return latencies;
 }
 
@@ -124,6 +174,45 @@ void Report(const char* line, const std::vector<double>& latencies) {
   const Figures f = Summarise(latencies);
   std::printf("%-16s samples %5zu  median %8.1f us  p99 %8.1f us  min %7.1f us  max %8.1f us\n",
               line, latencies.size(), f.median_us, f.p99_us, f.min_us, f.max_us);
+}
+
+std::vector<double> MeasurePortOnPty(const Pty& pty, comport::TSyncMethod sync, int samples) {
+  comport::TComPort port(nullptr);
+  port.SetPort(pty.SlavePath());
+  port.SetSyncMethod(sync);
+  port.Open();
+  auto latencies = MeasureLatency(
+      port, [&] { pty.Write(kSample); }, samples);
+  port.Close();
+  return latencies;
+}
+
+// Rounds on one pty: the raw reader, then the port with each delivery, figures as
+// medians and 99th percentiles, the port's also as multiples of the same round's floor.
+void ReportPtyRounds(int samples, int rounds) {
+  std::printf("%-5s %-22s %-34s %-34s\n", "round", "raw reader (floor)",
+              "main thread (smThreadSync)", "event thread (smNone)");
+  std::printf("%-5s %-22s %-34s %-34s\n", "", "median / p99 us", "median / p99 us  (x floor)",
+              "median / p99 us  (x floor)");
+  Pty pty;
+  std::vector<double> mainRatios;
+  std::vector<double> eventRatios;
+  for (int round = 1; round <= rounds; ++round) {
+    const Figures floor = Summarise(MeasureRawLatency(
+        pty.SlavePath(), [&] { pty.Write(kSample); }, samples));
+    const Figures main = Summarise(MeasurePortOnPty(pty, comport::smThreadSync, samples));
+    const Figures event = Summarise(MeasurePortOnPty(pty, comport::smNone, samples));
+    mainRatios.push_back(main.median_us / floor.median_us);
+    eventRatios.push_back(event.median_us / floor.median_us);
+    std::printf(
+        "%-5d %6.1f / %6.1f        %6.1f / %6.1f  (%4.2f / %4.2f)   %6.1f / %6.1f  (%4.2f / "
+        "%4.2f)\n",
+        round, floor.median_us, floor.p99_us, main.median_us, main.p99_us,
+        main.median_us / floor.median_us, main.p99_us / floor.p99_us, event.median_us, event.p99_us,
+        event.median_us / floor.median_us, event.p99_us / floor.p99_us);
+  }
+  std::printf("median of the rounds' median ratios: main thread %.2f x, event thread %.2f x\n",
+              Summarise(mainRatios).median_us, Summarise(eventRatios).median_us);
 }
 
 std::set<std::string> ThreadIds() {
@@ -217,9 +306,13 @@ void ReportQuietWhileBusy(const char* what, const std::set<std::string>& quietTh
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
+  const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000;
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   runtime::SetMainThread();
-  std::printf("Receive latency, peer write to OnRxChar on the main thread (smThreadSync)\n");
+  std::printf("Receive latency on a pseudo-terminal, peer write to the byte's arrival, %d rounds\n",
+              rounds);
+  ReportPtyRounds(samples, rounds);
+  std::printf("\nReceive latency on a virtual line, peer write to OnRxChar on the main thread\n");
   {
     auto line = winapi::VirtualLine::Create("BenchLine");
     comport::TComPort port(nullptr);
@@ -227,15 +320,6 @@ int main(int argc, char** argv) {
     port.Open();
     Report("virtual line", MeasureLatency(
                                port, [&] { line->Inject({0x55}); }, samples));
-    port.Close();
-  }
-  {
-    Pty pty;
-    comport::TComPort port(nullptr);
-    port.SetPort(pty.SlavePath());
-    port.Open();
-    Report("pseudo-terminal", MeasureLatency(
-                                  port, [&] { pty.Write(kSample); }, samples));
     port.Close();
   }
 

@@ -87,6 +87,48 @@ TEST_F(ObserverRegistration, RacingTheEventThreadsWalksIsSafe) {
   EXPECT_GT(bytesRead.load(), 0);
 }
 
+// Many registrations while bytes keep arriving: the walks that end on the event thread
+// free chains of replaced lists that the owner's thread is still linking.
+TEST_F(ObserverRegistration, ManyRegistrationsWhileBytesArriveAreSafe) {
+  constexpr int kObservers = 64;
+  constexpr int kMinRounds = 100;
+  constexpr int kMinWalks = 500;
+  std::atomic<int> walks{0};
+  PortObserver steady;
+  steady.RxActivity = [&](TObject*, bool) { ++walks; };
+  port.OnRxChar = [&](TObject*, std::int32_t count) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
+    port.Read(bytes.data(), count);
+  };
+  port.SetEvents({evRxChar});
+  OpenQuietly();
+  port.AddObserver(&steady);
+
+  std::jthread feeder([&](std::stop_token stop) {
+    for (std::uint8_t i = 0; !stop.stop_requested(); ++i) {
+      line->Inject({i});
+      std::this_thread::sleep_for(50us);
+    }
+  });
+
+  std::vector<PortObserver> transient(kObservers);
+  const auto deadline = std::chrono::steady_clock::now() + 3 * kLimit;
+  int rounds = 0;
+  while ((rounds < kMinRounds || walks.load() < kMinWalks) &&
+         std::chrono::steady_clock::now() < deadline) {
+    for (PortObserver& record : transient) port.AddObserver(&record);
+    ASSERT_EQ(port.Observers().size(), std::size_t{kObservers + 1});
+    for (PortObserver& record : transient) port.RemoveObserver(&record);
+    ASSERT_EQ(port.Observers(), std::vector<PortObserver*>{&steady});
+    ++rounds;
+  }
+  feeder.request_stop();
+  feeder.join();
+  port.Close();
+  EXPECT_GE(rounds, kMinRounds);
+  EXPECT_GE(walks.load(), kMinWalks);
+}
+
 TEST_F(ObserverRegistration, RemovalWaitsForAWalkOnAnotherThreadThatMayStillCallTheRecord) {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();

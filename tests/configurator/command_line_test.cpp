@@ -24,7 +24,7 @@ TEST(ToolOptions, CommandsCommonOptionsAndSettings) {
   EXPECT_EQ(options.settings[0], "3");
   EXPECT_FALSE(options.settings[1]);
   EXPECT_EQ(options.settings[4], "Tran ZF5");
-  EXPECT_EQ(ParseOptions({"read", "--json"}).baud, "19200");
+  EXPECT_FALSE(ParseOptions({"read", "--json"}).baud);
   EXPECT_EQ(ParseOptions({"--help"}).command, Command::Help);
   EXPECT_EQ(ParseOptions({"read", "--help"}).command, Command::Help);
 }
@@ -40,6 +40,11 @@ TEST(ToolOptions, MistakesAreUsageErrors) {
       {"write"},
       {"read", "--address", "3"},
       {"write", "--address"},
+      {"write", "--address", "0"},
+      {"write", "--address", "3", "--address", "4"},
+      {"read", "--port", "COM3", "--port=COM4"},
+      {"read", "--json", "--json"},
+      {"read", "--baud", "9600"},
   };
   for (const auto& args : wrong) {
     EXPECT_THROW(ParseOptions(args), UsageError) << ::testing::PrintToString(args);
@@ -151,11 +156,27 @@ TEST_F(Tool, ASilentDeviceIsReportedPerRequest) {
             (std::vector<std::string>{
                 "COM3: version query: no reply", "COM3: XpressNet address: no reply",
                 "COM3: Baud rate: no reply", "COM3: S88 start address: no reply",
-                "COM3: S88 module count: no reply", "COM3: Command station: no reply"}));
+                "COM3: S88 module count: no reply", "COM3: Command station: no reply",
+                "COM3: no device answers at 19200, 38400, 57600 or 115200 baud"}));
   run = RunToolWith({"read", "--port", "COM3", "--json"});
   EXPECT_EQ(run.status, 1);
   EXPECT_PYTHON_READS_JSON(run.out);
   EXPECT_NE(run.out.find("\"xpressnetAddress\": null"), std::string::npos);
+}
+
+TEST_F(Tool, AnEchoingOrChatteringLineIsNamedAsSuch) {
+  dev->SetFault({device::Fault::Echo});
+  auto run = RunToolWith({"read", "--port", "COM3", "--baud", "19200"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("COM3: XpressNet address: the line echoes what is sent: a loopback or "
+                         "no device"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("255"), std::string::npos) << run.err;
+  dev->SetFault({device::Fault::Chatter});
+  run = RunToolWith({"detect", "--port", "COM3"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("no PZ-RQ480 answers on COM3"), std::string::npos) << run.err;
 }
 
 TEST_F(Tool, APortThatCannotBeOpenedIsOneLineNamingIt) {
@@ -196,20 +217,79 @@ TEST_F(Tool, WriteOfANewRateAndAStationByNumber) {
   EXPECT_EQ(dev->State().settings, (std::array<std::uint8_t, 5>{3, 4, 65, 4, 0}));
   EXPECT_EQ(dev->State().baudRate, 115200u);
   EXPECT_NE(run.out.find("Port: COM3 at 115200 baud"), std::string::npos) << run.out;
-  // The device now talks only at its new rate.
-  run = RunToolWith({"read", "--port", "COM3"});
+  // The device now talks only at its new rate: a read at the old one names it.
+  run = RunToolWith({"read", "--port", "COM3", "--baud", "19200"});
   EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("COM3: no reply at 19200 baud; the device answers at 115200 baud "
+                         "(--baud 115200)"),
+            std::string::npos)
+      << run.err;
+  // Without --baud the read finds it there and says which rate it used.
+  run = RunToolWith({"read", "--port", "COM3"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Port: COM3 at 115200 baud"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err,
+            "COM3: no reply at 19200 baud; read at 115200 baud, where the device answers\n");
   run = RunToolWith({"read", "--port", "COM3", "--baud", "115200", "--json"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("\"commandStation\": \"General (Lenz, Roco)\""), std::string::npos);
 }
 
-TEST_F(Tool, AValueOutsideTheListIsRefusedBeforeAnythingIsSent) {
+TEST_F(Tool, AValueOutsideTheListIsAUsageErrorBeforeAnythingIsSent) {
   const auto run = RunToolWith({"write", "--port", "COM3", "--address", "40"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.err),
-            std::vector<std::string>{"COM3: XpressNet address: 40 is refused; allowed: 1..31"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(Lines(run.err).front(),
+            "pzrq480-cli: XpressNet address: 40 is refused; allowed: 1..31");
   EXPECT_TRUE(ReceivedFrames(*dev).empty());
+}
+
+TEST_F(Tool, ControlCharactersOfAPortNameAreSpelledOut) {
+  const auto run = RunToolWith({"write", "--port", "COM\x1b[2J9", "--address", "3"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("COM\\x1B[2J9"), std::string::npos) << run.err;
+}
+
+TEST_F(Tool, AWriteAtTheWrongRateWritesNothingAndNamesTheRate) {
+  device::DeviceState state = dev->State();
+  state.baudRate = 38400;
+  dev->SetState(state);
+  const auto run = RunToolWith({"write", "--port", "COM3", "--address", "9"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "COM3 at 19200 baud: version query: no reply; nothing was written; the device "
+            "answers at 38400 baud (--baud 38400)\n");
+  EXPECT_EQ(dev->State(), state);
+}
+
+TEST_F(Tool, AWriteCutOffSaysWhatWasSentInTextAndJson) {
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json);
+    dev = nullptr;
+    dev = std::make_unique<device::VirtualLineDevice>("COM3", Stored({3, 3, 65, 4, 1}));
+    dev->SetFault({device::Fault::StopAfter, std::chrono::milliseconds(100), 16, 1});
+    std::vector<std::string> args{"write", "--port",        "COM3", "--address",
+                                  "9",     "--s88-modules", "7"};
+    if (json) args.push_back("--json");
+    const auto run = RunToolWith(args);
+    EXPECT_EQ(run.status, 1);
+    const auto lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 3u) << run.err;
+    EXPECT_NE(lines[0].find("WriteFile"), std::string::npos);
+    EXPECT_EQ(lines[1], "COM3: sent before the error: XpressNet address 9");
+    EXPECT_EQ(lines[2],
+              "COM3: not written: Baud rate, S88 start address, S88 module count, Command station");
+    if (json) {
+      EXPECT_PYTHON_READS_JSON(run.out);
+      EXPECT_NE(run.out.find("\"sent\": {\"xpressnetAddress\": 9}"), std::string::npos) << run.out;
+      EXPECT_NE(run.out.find("\"notSent\": [\"baudRate\", \"s88StartAddress\", "
+                             "\"s88ModuleCount\", \"commandStation\"]"),
+                std::string::npos)
+          << run.out;
+    } else {
+      EXPECT_EQ(run.out, "");
+    }
+  }
 }
 
 TEST_F(Tool, AReadBackThatDiffersFailsTheWrite) {
@@ -224,7 +304,7 @@ TEST_F(Tool, AReadBackThatDiffersFailsTheWrite) {
   dev->SetObserver(nullptr);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(dev->State().Get(device::Setting::XpressNetAddress), 5);
-  EXPECT_NE(run.err.find("COM3: XpressNet address: written 5, reads back bad checksum"),
+  EXPECT_NE(run.err.find("COM3: XpressNet address: 5 written, the read-back got bad checksum"),
             std::string::npos)
       << run.err;
 }

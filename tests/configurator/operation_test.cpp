@@ -56,9 +56,9 @@ TEST_F(Operation, AWriteSendsTheValuesItStartedWithAndKeepsBothButtonsDisabled) 
   EXPECT_EQ(enabledSeen, 0);
   EXPECT_EQ(dev.State().settings, (std::array<std::uint8_t, 5>{3, 1, 65, 1, 1}));
   const auto frames = ReceivedFrames(dev);
-  ASSERT_EQ(frames.size(), 11u);  // five writes and the read-back
-  EXPECT_EQ(frames[3], (Bytes{0xF2, 5, 1, 0xF2 ^ 5 ^ 1}));
-  EXPECT_EQ(frames[5], (Bytes{0xF0, 0xF0}));
+  ASSERT_EQ(frames.size(), 12u);  // the version query, five writes and the read-back
+  EXPECT_EQ(frames[4], (Bytes{0xF2, 5, 1, 0xF2 ^ 5 ^ 1}));
+  EXPECT_EQ(frames[6], (Bytes{0xF0, 0xF0}));
 }
 
 TEST_F(Operation, ClosingWhileIdleIsAllowed) {
@@ -89,7 +89,7 @@ TEST_F(Operation, ClosingDuringAReadEndsItCleanly) {
   EXPECT_FALSE(dev.Line()->IsOpen());
 }
 
-TEST_F(Operation, ClosingDuringAWriteStopsBeforeTheRestIsSent) {
+TEST_F(Operation, ClosingBeforeTheWriteSendsASettingWritesNothing) {
   std::vector<bool> answers;
   SideTimer side(app, [&] {
     if (form->Busy() && answers.empty()) answers.push_back(form->Window().OnCloseQuery());
@@ -98,7 +98,26 @@ TEST_F(Operation, ClosingDuringAWriteStopsBeforeTheRestIsSent) {
   ASSERT_EQ(answers, std::vector<bool>{false});
   EXPECT_TRUE(app.Terminated());
   EXPECT_FALSE(dev.Line()->IsOpen());
-  EXPECT_LT(ReceivedFrames(dev).size(), 5u);
+  for (const auto& frame : ReceivedFrames(dev)) EXPECT_NE(frame.size(), 4u);
+  EXPECT_TRUE(app.Errors().empty());
+  form.reset();
+}
+
+// Without the mend the write stops after the first byte: a lone F2 reaches the device.
+TEST_F(Operation, ClosingDuringTheSettingFramesFinishesThemThenCloses) {
+  form->cbXPAddr.SetText("3");
+  std::vector<bool> answers;
+  form->OnTrace = [&](bool sent, std::uint8_t b) {
+    if (sent && b == 0xF2 && answers.empty()) answers.push_back(form->Window().OnCloseQuery());
+  };
+  Click(form->btnWrite);
+  ASSERT_EQ(answers, std::vector<bool>{false});
+  EXPECT_TRUE(app.Terminated());
+  EXPECT_FALSE(dev.Line()->IsOpen());
+  const auto frames = ReceivedFrames(dev);
+  ASSERT_EQ(frames.size(), 6u);  // the version query and the five writes, no read-back
+  for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_EQ(frames[i].size(), 4u);
+  EXPECT_EQ(dev.State().settings, (std::array<std::uint8_t, 5>{3, 1, 65, 1, 0}));
   EXPECT_TRUE(app.Errors().empty());
   form.reset();
 }

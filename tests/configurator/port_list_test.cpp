@@ -71,7 +71,7 @@ TEST_F(PortList, NoProbeWhileAnOperationRunsTheListFollowsOnceItEnds) {
   });
   Click(form->btnWrite);
   ASSERT_TRUE(told);
-  EXPECT_EQ(ReceivedFrames(dev).size(), 11u);  // five writes and the read-back
+  EXPECT_EQ(ReceivedFrames(dev).size(), 12u);  // version query, five writes, read-back
   EXPECT_EQ(form->LastRead.settings[4].status, ReplyStatus::Good);
   EXPECT_FALSE(changedDuring);
   ASSERT_TRUE(app.RunUntil([&] { return Lists("COM7"); }, kLimit));

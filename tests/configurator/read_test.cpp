@@ -137,12 +137,44 @@ TEST_F(Read, AReplySplitInBurstsCloseTogetherIsOneFrame) {
   EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
 }
 
-TEST_F(Read, AnOverlongReplyIsCutToTheBufferAndStillUsed) {
+// No reply is longer than the buffer; its first eleven bytes XOR to zero all the same.
+TEST_F(Read, AFrameLongerThanTheBufferIsNoReply) {
   dev.SetFault({device::Fault::LongReply, 100ms, 16});
   Click(form->btnRead);
-  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
-  EXPECT_EQ(form->RxCount, 11);
-  EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::LongFrame);
+  for (const ReplyResult& result : form->LastRead.settings) {
+    EXPECT_EQ(result.status, ReplyStatus::LongFrame);
+  }
+}
+
+// Without the limit the first wait never ends: a byte comes every 40 ms.
+TEST_F(Read, ALineThatNeverFallsSilentEndsEachWaitAtTheLimit) {
+  dev.SetFault({device::Fault::Chatter});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::NoSilence);
+  for (const ReplyResult& result : form->LastRead.settings) {
+    EXPECT_EQ(result.status, ReplyStatus::NoSilence);
+  }
+  // Every request still went out, and the port is closed.
+  EXPECT_EQ(ReceivedFrames(dev).size(), 6u);
+  EXPECT_FALSE(dev.Line()->IsOpen());
+  EXPECT_TRUE(form->btnRead.Enabled());
+}
+
+// Without the echo rule each setting shows its request's FF: "the device holds 255".
+TEST_F(Read, AnEchoingLineGivesNoValue) {
+  dev.SetFault({device::Fault::Echo});
+  Click(form->btnRead);
+  EXPECT_EQ(form->lVer.Caption(), "...");
+  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::Echo);
+  for (const ReplyResult& result : form->LastRead.settings) {
+    EXPECT_EQ(result.status, ReplyStatus::Echo);
+  }
 }
 
 TEST_F(Read, WithNoPortSelectedOnlyTheListsAreCleared) {
@@ -156,6 +188,7 @@ TEST_F(Read, WithNoPortSelectedOnlyTheListsAreCleared) {
 }
 
 TEST_F(Read, TheSearchRateDecidesWhetherTheDeviceHears) {
+  form->SearchOnSilence = false;
   form->cbSearchBaud.SetItemIndex(1);
   Click(form->btnRead);
   EXPECT_EQ(form->lVer.Caption(), "...");
@@ -165,9 +198,37 @@ TEST_F(Read, TheSearchRateDecidesWhetherTheDeviceHears) {
   EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
 }
 
+// Without the search a read at the wrong rate leaves "..." and five empty lists, no word.
+TEST_F(Read, AtTheWrongRateTheDeviceIsFoundAtItsOwnAndReadThere) {
+  device::DeviceState state = dev.State();
+  state.baudRate = 57600;
+  dev.SetState(state);
+  Click(form->btnRead);
+  EXPECT_EQ(form->cbSearchBaud.Text(), "57600");
+  EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
+  EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+  EXPECT_EQ(app.Messages(),
+            std::vector<std::string>{
+                "The device answers at 57600 baud, not at 19200; Port baud now shows it."});
+  EXPECT_EQ(form->LastSearch.answeredAt, 2);
+  EXPECT_FALSE(dev.Line()->IsOpen());
+}
+
+TEST_F(Read, WhenNoRateAnswersOneMessageSaysSo) {
+  dev.SetFault({device::Fault::Silent});
+  Click(form->btnRead);
+  EXPECT_EQ(app.Messages(),
+            std::vector<std::string>{"No device answered on COM3 at 19200, 38400, 57600 or 115200 "
+                                     "baud. Check the port, the cable and the device's power."});
+  EXPECT_EQ(form->cbSearchBaud.Text(), "19200");
+  // Six requests at 19200, then one version query at each other rate.
+  EXPECT_EQ(ReceivedFrames(dev).size(), 9u);
+}
+
 // An error leaving the receive handler goes back to the port's event thread, which ends:
 // no message, no further deliveries, and the read runs on to its end without replies.
 TEST_F(Read, AnErrorInTheReceiveHandlerEndsDeliveriesSilently) {
+  form->SearchOnSilence = false;
   int received = 0;
   form->OnTrace = [&](bool sent, std::uint8_t) {
     if (sent) return;

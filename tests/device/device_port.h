@@ -81,6 +81,12 @@ class DevicePort {
     return bytes;
   }
 
+  // The error of writing one byte (0 when it succeeds).
+  DWORD WriteError(std::uint8_t b) {
+    DWORD written = 0;
+    return winapi::WriteFile(handle_, &b, 1, &written, nullptr) ? 0 : winapi::GetLastError();
+  }
+
   // The error of one read (0 when it succeeds, with or without a byte).
   DWORD ReadError() {
     std::uint8_t byte = 0;

@@ -109,6 +109,46 @@ TEST_F(DeviceSessionTest, StateAndRateFollowWrites) {
   EXPECT_EQ(session.Frames().back().request, RequestKind::WrongRate);
 }
 
+TEST_F(DeviceSessionTest, AnEchoingLineSendsEachByteBackAtOnce) {
+  session.SetFault(FaultConfig{Fault::Echo});
+  session.Received(Bytes{0xF2, 0x01}, start);
+  session.Received(Bytes{0xFF, 0x0E}, start + milliseconds(1));
+  const auto due = session.TakeDue(start + milliseconds(1));
+  ASSERT_EQ(due.size(), 2u);
+  EXPECT_EQ(due[0], (Bytes{0xF2, 0x01}));
+  EXPECT_EQ(due[1], (Bytes{0xFF, 0x0E}));
+  EXPECT_FALSE(session.NextDeadline());
+}
+
+TEST_F(DeviceSessionTest, AChatteringLineSendsAByteEachIntervalWhileOpen) {
+  session.SetFault(FaultConfig{Fault::Chatter});
+  auto next = session.NextDeadline();
+  ASSERT_TRUE(next);
+  Clock::time_point at = *next;
+  for (int i = 0; i < 5; ++i) {
+    const auto due = session.TakeDue(at);
+    ASSERT_EQ(due.size(), 1u) << i;
+    EXPECT_EQ(due[0].size(), 1u);
+    next = session.NextDeadline();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(*next - at, kChatterInterval);
+    at = *next;
+  }
+  // Replies still come, and the chatter stops with the port.
+  session.Received(Bytes{0xF0, 0xF0}, at - milliseconds(1));
+  EXPECT_EQ(session.TakeDue(at - milliseconds(1)), (std::vector<Bytes>{{0x02, 0x12, 0x07, 0x17}}));
+  session.PortClosed(at);
+  EXPECT_FALSE(session.NextDeadline());
+}
+
+TEST_F(DeviceSessionTest, StopAfterReportsTheCutOffOnceTheLastSettingIsStored) {
+  session.SetFault(FaultConfig{Fault::StopAfter, milliseconds(100), 16, 1});
+  EXPECT_FALSE(session.CutOff());
+  session.Received(Bytes{0xF2, 0x01, 0x03, 0xF0}, start);
+  EXPECT_TRUE(session.CutOff());
+  EXPECT_EQ(session.State().Get(Setting::XpressNetAddress), 3);
+}
+
 TEST(FrameRecordText, DescribesEachKind) {
   const auto now = Clock::now();
   EXPECT_EQ(Describe(FrameRecord{

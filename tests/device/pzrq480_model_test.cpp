@@ -347,6 +347,28 @@ TEST_F(Pzrq480Faults, LongReplyIsPaddedBeyondElevenBytesAndStillChecksOut) {
   EXPECT_EQ(Xor(bytes), 0);
 }
 
+TEST_F(Pzrq480Faults, EchoGivesNoReplyOfItsOwnAndChatterLeavesRepliesAlone) {
+  EXPECT_TRUE(Query(Fault::Echo).reply.empty());
+  EXPECT_EQ(Joined(Query(Fault::Chatter)), normal);
+}
+
+TEST_F(Pzrq480Faults, StopAfterStoresNSettingsThenIgnoresEverything) {
+  model.SetFault(FaultConfig{Fault::StopAfter, milliseconds(100), 16, 2});
+  EXPECT_EQ(Joined(model.HandleFrame(WithChecksum({0xF2, 3, 0xFF}), 19200)), normal);
+  EXPECT_EQ(model.HandleFrame(WithChecksum({0xF2, 1, 9}), 19200).kind, RequestKind::WriteSetting);
+  // A refused value is not stored and does not count.
+  model.HandleFrame(WithChecksum({0xF2, 1, 40}), 19200);
+  EXPECT_FALSE(model.CutOff());
+  model.HandleFrame(WithChecksum({0xF2, 3, 70}), 19200);
+  EXPECT_TRUE(model.CutOff());
+  const Exchange after = model.HandleFrame(WithChecksum({0xF2, 4, 5}), 19200);
+  EXPECT_EQ(after.kind, RequestKind::CutOff);
+  EXPECT_TRUE(model.HandleFrame(Bytes{0xF0, 0xF0}, 19200).reply.empty());
+  EXPECT_EQ(model.State().Get(Setting::XpressNetAddress), 9);
+  EXPECT_EQ(model.State().Get(Setting::S88Start), 70);
+  EXPECT_EQ(model.State().Get(Setting::S88Modules), 4);
+}
+
 TEST_F(Pzrq480Faults, FaultsChangeNoReplyWhenThereIsNone) {
   for (Fault fault :
        {Fault::BadChecksum, Fault::SplitReply, Fault::LateReply, Fault::Noise, Fault::LongReply}) {

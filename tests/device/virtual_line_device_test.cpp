@@ -144,6 +144,30 @@ TEST_F(VirtualLineDeviceTest, AReplyDueAfterThePortClosedIsNotKeptForTheNextOpen
   EXPECT_EQ(again.Ask(ReadRequest(1)), WithChecksum({0xF2, 1, 3}));
 }
 
+TEST_F(VirtualLineDeviceTest, LineFaultsEchoChatterAndCutOff) {
+  {
+    device.SetFault(FaultConfig{Fault::Echo});
+    DevicePort port(name, 19200);
+    EXPECT_EQ(port.Ask(ReadRequest(1)), ReadRequest(1));
+    // Nothing follows the echo.
+    EXPECT_TRUE(port.Receive(1, std::chrono::milliseconds(150)).empty());
+  }
+  ASSERT_TRUE(device.Line()->WaitOpen(false, kLongWait));
+  {
+    device.SetFault(FaultConfig{Fault::Chatter});
+    DevicePort port(name, 19200);
+    // Bytes come unasked.
+    EXPECT_EQ(port.Receive(3).size(), 3u);
+  }
+  ASSERT_TRUE(device.Line()->WaitOpen(false, kLongWait));
+  device.SetFault(FaultConfig{Fault::StopAfter, std::chrono::milliseconds(100), 16, 1});
+  DevicePort port(name, 19200);
+  port.Send(WriteRequest(1, 17));
+  // The line goes away as an unplugged adapter does; the write was stored.
+  EXPECT_TRUE(WaitFor([&] { return port.WriteError(0xF0) == ERROR_DEVICE_NOT_CONNECTED; }));
+  EXPECT_EQ(device.State().Get(Setting::XpressNetAddress), 17);
+}
+
 TEST(VirtualLineDeviceName, ATakenNameIsRefused) {
   const std::string name = UniqueName();
   VirtualLineDevice first(name);

@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <functional>
+#include <string_view>
 
 namespace sim {
 
@@ -38,7 +39,7 @@ struct FaultName {
   device::Fault fault;
 };
 
-constexpr std::array<FaultName, 7> kFaults{{
+constexpr std::array<FaultName, 9> kFaults{{
     {"none", device::Fault::None},
     {"silent", device::Fault::Silent},
     {"bad-checksum", device::Fault::BadChecksum},
@@ -46,14 +47,28 @@ constexpr std::array<FaultName, 7> kFaults{{
     {"late", device::Fault::LateReply},
     {"noise", device::Fault::Noise},
     {"long", device::Fault::LongReply},
+    {"chatter", device::Fault::Chatter},
+    {"echo", device::Fault::Echo},
 }};
 
-device::Fault ParseFault(const std::string& text) {
+constexpr std::string_view kStopAfter = "stop-after=";
+
+void ParseFault(device::FaultConfig& config, const std::string& text) {
   for (const FaultName& entry : kFaults) {
-    if (text == entry.name) return entry.fault;
+    if (text == entry.name) {
+      config.fault = entry.fault;
+      return;
+    }
   }
-  throw UsageError("--fault takes none, silent, bad-checksum, split, late, noise or long, not \"" +
-                   text + "\"");
+  if (text.rfind(kStopAfter, 0) == 0) {
+    config.fault = device::Fault::StopAfter;
+    config.stopAfter = ParseNumber("--fault stop-after=N", text.substr(kStopAfter.size()), 1, 1000);
+    return;
+  }
+  throw UsageError(
+      "--fault takes none, silent, bad-checksum, split, late, noise, long, chatter, echo or "
+      "stop-after=N, not \"" +
+      text + "\"");
 }
 
 using Setter = std::function<void(SimOptions&, const std::string&)>;
@@ -105,7 +120,7 @@ const std::array<OptionEntry, 12> kOptions{{
      [](SimOptions& o, const std::string& v) {
        SetSetting(o, device::Setting::CommandStation, "--command-station", v);
      }},
-    {"--fault", [](SimOptions& o, const std::string& v) { o.fault.fault = ParseFault(v); }},
+    {"--fault", [](SimOptions& o, const std::string& v) { ParseFault(o.fault, v); }},
     {"--fault-gap",
      [](SimOptions& o, const std::string& v) {
        o.fault.gap = std::chrono::milliseconds(ParseNumber("--fault-gap", v, 0, 60000));
@@ -166,7 +181,11 @@ Options:
                           (stored settings take any value 0..255 as given)
   --fault MODE            none, silent, bad-checksum, split (reply in two bursts),
                           late (reply after the gap), noise (random bytes around the
-                          reply) or long (reply padded beyond 11 bytes)
+                          reply), long (reply padded beyond 11 bytes), chatter (a
+                          random byte every 40 ms besides the replies), echo (every
+                          byte sent back, no reply: a loopback) or stop-after=N
+                          (after storing N settings the device is cut off: its
+                          terminal goes away as an unplugged adapter's does)
   --fault-gap MS          the gap of split and late replies (default 100)
   --long-length N         the length of a long reply (default 16)
   --log FILE              write the frame log to FILE instead of standard error

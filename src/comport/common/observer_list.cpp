@@ -19,7 +19,8 @@ struct ObserverSnapshot {
   ~ObserverSnapshot();
 
   ObserverList::Entries entries;
-  // Set once, by whoever replaced this snapshot, while still holding it.
+  // Set once, by whoever replaced this snapshot, while still holding it. Stored and
+  // taken only through the atomic shared_ptr functions (see the destructor).
   mutable std::shared_ptr<const ObserverSnapshot> successor;
   // Set when this snapshot is destroyed; a removal waits for it.
   std::shared_ptr<std::atomic<bool>> released = std::make_shared<std::atomic<bool>>(false);
@@ -29,10 +30,12 @@ ObserverSnapshot::~ObserverSnapshot() {
   // Frees the chain one snapshot at a time: a walk held through many registrations
   // would otherwise free it by a recursion as deep as the chain is long. A snapshot
   // that only this chain holds cannot gain a holder: it is no longer current.
-  std::shared_ptr<const ObserverSnapshot> next = std::move(successor);
+  // The use count is read without ordering, so seeing 1 does not make the replacing
+  // thread's store of `successor` visible here; the atomic exchange does, because that
+  // store came before the replacing thread let go of its hold.
+  std::shared_ptr<const ObserverSnapshot> next = std::atomic_exchange(&successor, {});
   while (next && next.use_count() == 1) {
-    std::shared_ptr<const ObserverSnapshot> after = std::move(next->successor);
-    next = std::move(after);
+    next = std::atomic_exchange(&next->successor, {});
   }
   released->store(true, std::memory_order_release);
 }
@@ -81,7 +84,7 @@ bool ObserverList::Replace(std::shared_ptr<const ObserverSnapshot>& expected,
   if (!std::atomic_compare_exchange_strong(&current_, &expected, std::move(desired))) {
     return false;  // another thread changed the list first; `expected` is its list now
   }
-  expected->successor = std::move(published);
+  std::atomic_store(&expected->successor, std::move(published));
   return true;
 }
 

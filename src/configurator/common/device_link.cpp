@@ -2,6 +2,7 @@
 // collected from the receive event, frames ended by silence on Timer1.
 #include "configurator/form_pzrq480.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace configurator {
@@ -18,6 +19,7 @@ void TFormPZRQ480::SendByte(std::uint8_t b) {
   TxSum ^= b;
   if (OnTrace) OnTrace(true, b);
   ComPort->Write(&b, 1);
+  LastRequest.push_back(b);
   app_.ProcessMessages();
   CheckAbandoned();
 }
@@ -62,29 +64,45 @@ bool TFormPZRQ480::CheckFrame() const {
   return sum == 0;
 }
 
-void TFormPZRQ480::AwaitReply() {
+bool TFormPZRQ480::AwaitReply() {
+  const auto deadline = std::chrono::steady_clock::now() + kReplyLimit;
   RestartSilence();
   FrameDone = 0;
   for (;;) {
     app_.ProcessMessages();
     CheckAbandoned();
-    if (FrameDone != 0) return;
-    app_.WaitForMessage(kWaitSlice);
+    if (FrameDone != 0) return true;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    app_.WaitForMessage(std::min(kWaitSlice, left));
   }
+  // Whatever the line sends next begins a frame of its own.
+  RxPos = 0;
+  return false;
 }
 
 void TFormPZRQ480::SendRequest(std::initializer_list<std::uint8_t> bytes) {
   TxSum = 0;
   RxSinceRequest = 0;
+  LastRequest.clear();
   for (std::uint8_t b : bytes) SendByte(b);
   SendByte(TxSum);
 }
 
 ReplyResult TFormPZRQ480::Exchange(std::initializer_list<std::uint8_t> bytes) {
   SendRequest(bytes);
-  AwaitReply();
+  const bool silenceCame = AwaitReply();
   // A frame that began before this request is the previous reply, not an answer.
   if (RxSinceRequest == 0) return {ReplyStatus::NoReply, 0};
+  if (!silenceCame) return {ReplyStatus::NoSilence, 0};
+  if (RxSinceRequest > static_cast<std::int32_t>(kRxBufSize)) return {ReplyStatus::LongFrame, 0};
+  // The request's own bytes coming back XOR to zero too. No reply starts with them: a
+  // version reply starts with 02, and no setting holds FF.
+  if (!LastRequest.empty() && RxCount >= static_cast<std::int32_t>(LastRequest.size()) &&
+      std::equal(LastRequest.begin(), LastRequest.end(), RxBuf.begin())) {
+    return {ReplyStatus::Echo, 0};
+  }
   if (!CheckFrame()) return {ReplyStatus::BadChecksum, 0};
   // A shorter frame can XOR to zero too (noise, a stray 00); its entry 2 would be its own
   // checksum or a byte left over from an earlier reply.
@@ -92,8 +110,30 @@ ReplyResult TFormPZRQ480::Exchange(std::initializer_list<std::uint8_t> bytes) {
   return {ReplyStatus::Good, RxBuf[2]};
 }
 
+const char* ReplyStatusText(ReplyStatus status) {
+  switch (status) {
+    case ReplyStatus::NoReply:
+      return "no reply";
+    case ReplyStatus::BadChecksum:
+      return "bad checksum";
+    case ReplyStatus::ShortFrame:
+      return "short reply";
+    case ReplyStatus::NoSilence:
+      return "no reply: the line does not fall silent (noise or another sender on it)";
+    case ReplyStatus::LongFrame:
+      return "no reply: a frame longer than any reply";
+    case ReplyStatus::Echo:
+      return "the line echoes what is sent: a loopback or no device";
+    case ReplyStatus::NotAsked:
+      return "not read";
+    case ReplyStatus::Good:
+      break;
+  }
+  return "ok";
+}
+
 void TFormPZRQ480::CheckAbandoned() {
-  if (abandon_) throw Abandoned{};
+  if (abandon_ && !finishingWrites_) throw Abandoned{};
 }
 
 }  // namespace configurator

@@ -108,6 +108,13 @@ int DeviceSetting::IndexForReply(std::uint8_t value) const {
   return index >= 0 && index < ItemCount() ? index : -1;
 }
 
+std::string DeviceSetting::ValueText(std::uint8_t value) const {
+  const int index = IndexForReply(value);
+  // A baud rate of 0 selects the first item but is not that item's value.
+  if (index < 0 || ValueForIndex(index) != value) return std::to_string(value);
+  return Items()[static_cast<std::size_t>(index)];
+}
+
 std::uint8_t DeviceSetting::ValueForIndex(int index) const {
   switch (coding) {
     case ValueCoding::DecimalText:

@@ -3,6 +3,8 @@
 
 #include "configurator/port_hint.h"
 #include "winapi/ascii_case.h"
+#include "winapi/network_port.h"
+#include "winapi/port_probe.h"
 
 namespace configurator {
 
@@ -33,10 +35,14 @@ void TFormPZRQ480::FormCreate() {
 std::vector<std::string> TFormPZRQ480::OpenablePorts(comport::TComPort& port,
                                                      const std::string& held) {
   std::vector<std::string> names;
+  const winapi::PortProbe probe;
   for (int i = kFirstProbedPort; i <= kLastProbedPort; ++i) {
     if (port.Connected()) port.Close();
     const std::string name = "COM" + std::to_string(i);
-    if (!held.empty() && winapi::EqualsIgnoringAsciiCase(name, held)) {
+    // A network port may take seconds to answer or fail: listed without a probe, so the
+    // window never waits for the network; opening it for a read or write tells.
+    if (winapi::OpensNetworkPort(name) ||
+        (!held.empty() && winapi::EqualsIgnoringAsciiCase(name, held))) {
       names.push_back(name);
       continue;
     }

@@ -1,6 +1,11 @@
 // "Read settings" and "Write settings": the device's command set driven over the link.
 #include "configurator/form_pzrq480.h"
 
+#include "comport/text_conversion.h"
+#include "configurator/printable.h"
+
+#include <algorithm>
+
 #include <chrono>
 
 namespace configurator {
@@ -20,7 +25,7 @@ std::string VersionCaption(std::uint8_t hardware, std::uint8_t software) {
 }  // namespace
 
 void TFormPZRQ480::btnReadClick() {
-  RunOperation([this] { ReadSettings(); });
+  RunOperation([this] { ReadSettings(ReadPurpose::Click); });
 }
 
 void TFormPZRQ480::btnWriteClick() {
@@ -42,12 +47,43 @@ bool TFormPZRQ480::ProbeDevice() {
   return answered;
 }
 
+int TFormPZRQ480::LocateDevice() {
+  int found = -1;
+  RunOperation([this, &found] {
+    if (!OpenAtSearchRate()) return;
+    ShowBusy(true);
+    app_.Sleep(kSettleTime);
+    app_.ProcessMessages();
+    found = SearchOtherRates();
+    ComPort->SetConnected(false);
+  });
+  return found;
+}
+
+int TFormPZRQ480::SearchOtherRates() {
+  const int tried = cbSearchBaud.ItemIndex();
+  LastSearch = {true, -1};
+  for (int i = 0; i < static_cast<int>(std::size(kSearchRates)) && LastSearch.answeredAt < 0; ++i) {
+    if (i == tried) continue;
+    ComPort->SetBaudRate(kSearchRates[i]);
+    RxPos = 0;
+    if (Exchange({kVersionQuery}).status == ReplyStatus::Good) LastSearch.answeredAt = i;
+  }
+  ApplySearchBaud();
+  return LastSearch.answeredAt;
+}
+
+std::string TFormPZRQ480::RateText(int index) const {
+  return comport::BaudRateText(kSearchRates[static_cast<std::size_t>(index)]);
+}
+
 void TFormPZRQ480::RunOperation(const std::function<void()>& operation) {
   // One operation at a time: a click that arrives while one runs (from a message
   // processed inside it) is ignored.
   if (busy_ || !ComPort) return;
   busy_ = true;
   abandon_ = false;
+  finishingWrites_ = false;
   try {
     operation();
   } catch (const Abandoned&) {
@@ -55,11 +91,21 @@ void TFormPZRQ480::RunOperation(const std::function<void()>& operation) {
     EndAbandoned();
     return;
   } catch (...) {
+    // A port that failed is not kept: the next operation opens it afresh.
+    ClosePortQuietly();
     EndOperation();
     throw;
   }
   EndOperation();
   if (abandon_) EndAbandoned();
+}
+
+void TFormPZRQ480::ClosePortQuietly() {
+  try {
+    if (ComPort && ComPort->Connected()) ComPort->Close();
+  } catch (...) {
+    // The failure that brought us here is the one to show.
+  }
 }
 
 void TFormPZRQ480::EndOperation() {
@@ -109,11 +155,13 @@ bool TFormPZRQ480::QueryVersion() {
   return true;
 }
 
-void TFormPZRQ480::ReadSettings() {
+void TFormPZRQ480::ReadSettings(ReadPurpose purpose) {
   lVer.SetCaption("...");
   for (const DeviceSetting& setting : DeviceSettings()) (this->*setting.list).SetItemIndex(-1);
   LastRead = {};
-  if (cbPort.ItemIndex() == -1) return;
+  LastSearch = {};
+  // The read-back of a write reads the port the write used, typed name or not.
+  if (purpose == ReadPurpose::Click && cbPort.ItemIndex() == -1) return;
 
   if (!OpenAtSearchRate()) return;
 
@@ -124,23 +172,55 @@ void TFormPZRQ480::ReadSettings() {
   app_.ProcessMessages();
   CheckAbandoned();
 
+  ReadAtCurrentRate();
+
+  std::string message;
+  if (purpose == ReadPurpose::Click && SearchOnSilence && NothingAnswered()) {
+    const std::string silentRate = cbSearchBaud.Text();
+    const int found = SearchOtherRates();
+    if (found >= 0) {
+      cbSearchBaud.SetItemIndex(found);
+      ApplySearchBaud();
+      ReadAtCurrentRate();
+      message = "The device answers at " + RateText(found) + " baud, not at " + silentRate +
+                "; Port baud now shows it.";
+    } else {
+      message = "No device answered on " + Printable(ComPort->Port()) +
+                " at 19200, 38400, 57600 or 115200 baud. Check the port, the cable and "
+                "the device's power.";
+    }
+  }
+
+  pWait.SetVisible(false);
+  ComPort->SetConnected(false);
+  if (!message.empty()) app_.ShowMessage(message);
+}
+
+void TFormPZRQ480::ReadAtCurrentRate() {
+  lVer.SetCaption("...");
+  LastRead = {};
   FrameDone = 0;
   RestartSilence();
   if (QueryVersion()) lVer.SetCaption(VersionCaption(RxBuf[1], RxBuf[2]));
 
   for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
     const DeviceSetting& setting = DeviceSettings()[i];
+    (this->*setting.list).SetItemIndex(-1);
     LastRead.settings[i] = Exchange({kSettingRequest, setting.number, kReadMarker});
     if (LastRead.settings[i].status == ReplyStatus::Good) {
       (this->*setting.list).SetItemIndex(setting.IndexForReply(LastRead.settings[i].value));
     }
   }
+}
 
-  pWait.SetVisible(false);
-  ComPort->SetConnected(false);
+bool TFormPZRQ480::NothingAnswered() const {
+  if (LastRead.version.status != ReplyStatus::NoReply) return false;
+  return std::all_of(LastRead.settings.begin(), LastRead.settings.end(),
+                     [](const ReplyResult& r) { return r.status == ReplyStatus::NoReply; });
 }
 
 void TFormPZRQ480::WriteSettings() {
+  LastWrite = {};
   if (!OpenAtSearchRate()) {
     app_.ShowMessage("Not connected!");
     return;
@@ -164,18 +244,103 @@ void TFormPZRQ480::WriteSettings() {
   ShowBusy(true);
   app_.ProcessMessages();
   CheckAbandoned();
-  for (const bool rateChanging : {false, true}) {
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (DeviceSettings()[i].changesLineRate != rateChanging) continue;
-      SendRequest({kSettingRequest, DeviceSettings()[i].number, values[i]});
-      app_.Sleep(kWritePause);
-      CheckAbandoned();
+  app_.Sleep(kSettleTime);
+  app_.ProcessMessages();
+  CheckAbandoned();
+
+  // Nothing goes out unless the device answers at this rate: frames the device cannot
+  // hear would be lost, and the read-back would show the old values as if written.
+  const std::string port = Printable(ComPort->Port());
+  const std::string rate = cbSearchBaud.Text();
+  if (!QueryVersion()) {
+    const ReplyStatus status = LastRead.version.status;
+    std::string message =
+        status == ReplyStatus::NoReply
+            ? "No reply from the device on " + port + " at " + rate + " baud; nothing was written."
+            : port + " at " + rate + " baud: " + ReplyStatusText(status) + "; nothing was written.";
+    if (status == ReplyStatus::NoReply) {
+      const int found = SearchOtherRates();
+      if (found >= 0) {
+        cbSearchBaud.SetItemIndex(found);
+        message += " The device answers at " + RateText(found) +
+                   " baud; Port baud now shows it, so write again.";
+      } else {
+        message += " No device answered at 19200, 38400, 57600 or 115200 baud either.";
+      }
     }
+    pWait.SetVisible(false);
+    ComPort->SetConnected(false);
+    app_.ShowMessage(message);
+    return;
   }
+
+  LastWrite.started = true;
+  LastWrite.values = values;
+  finishingWrites_ = true;
+  try {
+    for (const bool rateChanging : {false, true}) {
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        if (DeviceSettings()[i].changesLineRate != rateChanging) continue;
+        SendRequest({kSettingRequest, DeviceSettings()[i].number, values[i]});
+        LastWrite.sent[i] = true;
+        app_.Sleep(kWritePause);
+      }
+    }
+  } catch (...) {
+    // The error box comes first, then what the device already has.
+    finishingWrites_ = false;
+    LastWrite.stoppedByError = true;
+    ClosePortQuietly();
+    pWait.SetVisible(false);
+    app_.ShowException(std::current_exception());
+    app_.ShowMessage(WriteProgressText());
+    return;
+  }
+  finishingWrites_ = false;
+  // A close asked for while the frames went out takes effect now, before the read-back.
+  CheckAbandoned();
   cbSearchBaud.SetItemIndex(newSearchBaud);
   pWait.SetVisible(false);
 
-  ReadSettings();
+  ReadSettings(ReadPurpose::WriteBack);
+  CompareReadBack();
+  if (!LastWrite.differences.empty()) {
+    std::string message = "The device does not report what was written:";
+    for (const std::string& line : LastWrite.differences) message += "\n" + line;
+    app_.ShowMessage(message);
+  }
+}
+
+void TFormPZRQ480::CompareReadBack() {
+  for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
+    const DeviceSetting& setting = DeviceSettings()[i];
+    const ReplyResult& reply = LastRead.settings[i];
+    const std::uint8_t written = LastWrite.values[i];
+    if (reply.status == ReplyStatus::Good && reply.value == written) continue;
+    std::string line =
+        std::string(setting.label) + ": " + setting.ValueText(written) + " written, ";
+    if (reply.status == ReplyStatus::Good) {
+      line += "the device reports " + setting.ValueText(reply.value);
+    } else {
+      line += std::string("the read-back got ") + ReplyStatusText(reply.status);
+    }
+    LastWrite.differences.push_back(line);
+  }
+}
+
+std::string TFormPZRQ480::WriteProgressText() const {
+  std::string sent;
+  std::string notSent;
+  for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
+    const DeviceSetting& setting = DeviceSettings()[i];
+    std::string& list = LastWrite.sent[i] ? sent : notSent;
+    if (!list.empty()) list += ", ";
+    list += setting.label;
+    if (LastWrite.sent[i]) list += " (" + setting.ValueText(LastWrite.values[i]) + ")";
+  }
+  return "The write stopped at an error. Sent to the device before it: " +
+         (sent.empty() ? std::string("nothing") : sent) +
+         ". Not written: " + (notSent.empty() ? std::string("nothing") : notSent) + ".";
 }
 
 }  // namespace configurator

@@ -18,6 +18,7 @@ void DeviceSession::PortOpened(Clock::time_point now) {
   std::unique_lock lock(mutex_);
   if (portOpen_) return;
   portOpen_ = true;
+  UpdateChatter(now);
   Log(FrameRecord{now, LogKind::PortOpened, {}, lineRate_, {}});
   portChanged_.notify_all();
   Publish(lock);
@@ -29,6 +30,7 @@ void DeviceSession::PortClosed(Clock::time_point now) {
   portOpen_ = false;
   model_.DiscardPartial();
   scheduled_.clear();
+  UpdateChatter(now);
   Log(FrameRecord{now, LogKind::PortClosed, {}, lineRate_, {}});
   portChanged_.notify_all();
   Publish(lock);
@@ -41,6 +43,10 @@ void DeviceSession::SetLineRate(std::uint32_t rate) {
 
 void DeviceSession::Received(std::span<const std::uint8_t> bytes, Clock::time_point now) {
   std::unique_lock lock(mutex_);
+  // A line that echoes hands the bytes back as they come, before anything else is due.
+  if (model_.Faults().fault == Fault::Echo && !model_.CutOff() && !bytes.empty()) {
+    SendOwn({bytes.begin(), bytes.end()}, now);
+  }
   for (const Exchange& exchange : model_.Receive(bytes, lineRate_, now)) {
     Schedule(exchange, now);
   }
@@ -53,12 +59,19 @@ std::optional<Clock::time_point> DeviceSession::NextDeadline() const {
   if (!scheduled_.empty() && (!next || scheduled_.front().due < *next)) {
     next = scheduled_.front().due;
   }
+  if (nextChatter_ && (!next || *nextChatter_ < *next)) next = nextChatter_;
   return next;
 }
 
 std::vector<std::vector<std::uint8_t>> DeviceSession::TakeDue(Clock::time_point now) {
   std::unique_lock lock(mutex_);
   if (auto expired = model_.Expire(now)) Schedule(*expired, now);
+  if (nextChatter_ && *nextChatter_ <= now) {
+    SendOwn({model_.ChatterByte()}, *nextChatter_);
+    // After a stall the chatter goes on at its pace rather than catching up in a burst.
+    *nextChatter_ += kChatterInterval;
+    if (*nextChatter_ <= now) nextChatter_ = now + kChatterInterval;
+  }
   std::vector<std::vector<std::uint8_t>> due;
   auto it = scheduled_.begin();
   for (; it != scheduled_.end() && it->due <= now; ++it) {
@@ -70,10 +83,18 @@ std::vector<std::vector<std::uint8_t>> DeviceSession::TakeDue(Clock::time_point 
   return due;
 }
 
+void DeviceSession::SendOwn(std::vector<std::uint8_t> bytes, Clock::time_point at) {
+  Queue(std::vector<ReplyBurst>{ReplyBurst{{}, std::move(bytes)}}, at);
+}
+
 void DeviceSession::Schedule(const Exchange& exchange, Clock::time_point now) {
   Log(FrameRecord{now, LogKind::Received, exchange.request, exchange.lineRate, exchange.kind});
+  Queue(exchange.reply, now);
+}
+
+void DeviceSession::Queue(const std::vector<ReplyBurst>& reply, Clock::time_point now) {
   Clock::time_point due = now;
-  for (const ReplyBurst& burst : exchange.reply) {
+  for (const ReplyBurst& burst : reply) {
     due += burst.delay;
     // Stable: a later burst with the same due time goes after the earlier ones.
     const auto at =
@@ -111,6 +132,20 @@ void DeviceSession::SetState(const DeviceState& state) {
 void DeviceSession::SetFault(const FaultConfig& fault) {
   std::lock_guard lock(mutex_);
   model_.SetFault(fault);
+  UpdateChatter(Clock::now());
+}
+
+void DeviceSession::UpdateChatter(Clock::time_point now) {
+  if (!portOpen_ || model_.Faults().fault != Fault::Chatter) {
+    nextChatter_.reset();
+  } else if (!nextChatter_) {
+    nextChatter_ = now + kChatterInterval;
+  }
+}
+
+bool DeviceSession::CutOff() const {
+  std::lock_guard lock(mutex_);
+  return model_.CutOff();
 }
 
 std::vector<FrameRecord> DeviceSession::Frames() const {

@@ -30,8 +30,10 @@ class DeviceSession {
   // The next moment something is due: a reply burst or the end of a partial request.
   std::optional<Clock::time_point> NextDeadline() const;
   // Ends a partial request whose silence has passed and returns the bursts due at `now`,
-  // in order; they are logged as sent.
+  // in order (a chattering line's bytes among them); they are logged as sent.
   std::vector<std::vector<std::uint8_t>> TakeDue(Clock::time_point now);
+  // Whether the device is cut off (Fault::StopAfter): the front end then takes the line away.
+  bool CutOff() const;
 
   // Any thread.
   DeviceState State() const;
@@ -51,8 +53,14 @@ class DeviceSession {
 
   // Both run with the lock held; Publish hands the new records to the observer after it.
   void Log(FrameRecord record);
+  // Logs the received request and queues its reply from `now`.
   void Schedule(const Exchange& exchange, Clock::time_point now);
+  void Queue(const std::vector<ReplyBurst>& reply, Clock::time_point now);
+  // Bytes the line sends on its own (echo, chatter), due at `at`.
+  void SendOwn(std::vector<std::uint8_t> bytes, Clock::time_point at);
   void Publish(std::unique_lock<std::mutex>& lock);
+  // Starts or stops the chatter as the fault and the port's state ask.
+  void UpdateChatter(Clock::time_point now);
 
   mutable std::mutex mutex_;
   mutable std::condition_variable portChanged_;
@@ -63,6 +71,7 @@ class DeviceSession {
   std::function<void(const FrameRecord&)> observer_;
   bool portOpen_ = false;
   std::uint32_t lineRate_ = 0;
+  std::optional<Clock::time_point> nextChatter_;
 };
 
 }  // namespace device

@@ -88,6 +88,8 @@ const char* KindName(RequestKind kind) {
       return "incomplete request, ignored";
     case RequestKind::WrongRate:
       return "other baud rate, ignored";
+    case RequestKind::CutOff:
+      return "device cut off, ignored";
   }
   return "?";
 }
@@ -102,8 +104,20 @@ Exchange Pzrq480Model::HandleFrame(std::span<const std::uint8_t> frame, std::uin
   return Answer(frame, lineRate);
 }
 
+bool Pzrq480Model::CutOff() const {
+  return fault_.fault == Fault::StopAfter && stored_ >= fault_.stopAfter;
+}
+
+std::uint8_t Pzrq480Model::ChatterByte() {
+  return static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, 255)(noise_));
+}
+
 Exchange Pzrq480Model::Answer(std::span<const std::uint8_t> frame, std::uint32_t lineRate) {
   Exchange exchange{{frame.begin(), frame.end()}, lineRate, RequestKind::UnknownCommand, {}, {}};
+  if (CutOff()) {
+    exchange.kind = RequestKind::CutOff;
+    return exchange;
+  }
   if (frame.empty() || RequestLength(frame[0]) != frame.size()) return exchange;
   const bool setting = frame[0] == kSettingCommand;
   if (setting && !KnownSetting(frame[1])) return exchange;
@@ -130,6 +144,7 @@ Exchange Pzrq480Model::Answer(std::span<const std::uint8_t> frame, std::uint32_t
   }
   exchange.kind = RequestKind::WriteSetting;
   state_.Set(n, value);
+  ++stored_;
   if (n == Setting::BaudRateCode) {
     state_.baudRate = *RateOfCode(value);
     exchange.rateSwitched = state_.baudRate;
@@ -140,8 +155,11 @@ Exchange Pzrq480Model::Answer(std::span<const std::uint8_t> frame, std::uint32_t
 std::vector<ReplyBurst> Pzrq480Model::Deliver(std::vector<std::uint8_t> reply) {
   switch (fault_.fault) {
     case Fault::None:
+    case Fault::Chatter:
+    case Fault::StopAfter:
       break;
     case Fault::Silent:
+    case Fault::Echo:
       return {};
     case Fault::BadChecksum:
       reply.back() ^= 0xFF;

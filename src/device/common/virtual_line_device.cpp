@@ -40,6 +40,7 @@ void VirtualLineDevice::Serve() {
   std::uint64_t seen = line_->Activity();
   bool open = false;
   int openCount = line_->OpenCount();
+  bool cutOff = false;
   while (!worker_->stop) {
     const auto now = Clock::now();
     // A close and a new open between two wake-ups still end the first session.
@@ -58,6 +59,11 @@ void VirtualLineDevice::Serve() {
     Session().SetLineRate(open ? line_->CommState().BaudRate : 0);
     const std::vector<std::uint8_t> sent = line_->TakeSent();
     if (!sent.empty()) Session().Received(sent, now);
+    // A device cut off is gone from the line, as an unplugged adapter is.
+    if (!cutOff && Session().CutOff()) {
+      cutOff = true;
+      line_->Disconnect();
+    }
     for (const auto& burst : Session().TakeDue(Clock::now())) {
       if (line_->IsOpen()) line_->Inject(burst);
     }

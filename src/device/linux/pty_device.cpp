@@ -65,6 +65,7 @@ PtyDevice::~PtyDevice() {
 void PtyDevice::Worker::Serve(DeviceSession& session) {
   RaiseCurrentThreadPriority();
   bool hungUp = false;
+  bool unplugged = false;
   while (!stop) {
     const auto deadline = session.NextDeadline();
     int timeout = -1;
@@ -75,11 +76,14 @@ void PtyDevice::Worker::Serve(DeviceSession& session) {
     if (hungUp && !opens.Valid() && (timeout < 0 || timeout > kReopenCheckMs)) {
       timeout = kReopenCheckMs;
     }
-    pollfd fds[3] = {
-        {wake.Get(), POLLIN, 0}, {hungUp ? -1 : master.Fd(), POLLIN, 0}, {opens.Get(), POLLIN, 0}};
+    if (unplugged) timeout = -1;
+    pollfd fds[3] = {{wake.Get(), POLLIN, 0},
+                     {hungUp || unplugged ? -1 : master.Fd(), POLLIN, 0},
+                     {unplugged ? -1 : opens.Get(), POLLIN, 0}};
     if (::poll(fds, 3, timeout) < 0 && errno != EINTR) break;
     if (fds[0].revents) Drain(wake.Get());
     if (stop) break;
+    if (unplugged) continue;
     if (fds[2].revents) Drain(opens.Get());
 
     // A port opens again after a hang-up, or opens a fresh terminal for the first time
@@ -100,6 +104,13 @@ void PtyDevice::Worker::Serve(DeviceSession& session) {
       if (packets.settingsChanged) master.KeepExtproc();
       if (packets.settingsChanged || !packets.data.empty()) session.SetLineRate(master.Rate());
       if (!packets.data.empty()) session.Received(packets.data, Clock::now());
+      // A device cut off leaves the line as an unplugged adapter does.
+      if (session.CutOff()) {
+        unplugged = true;
+        master.Unplug();
+        session.PortClosed(Clock::now());
+        continue;
+      }
       if (packets.hungUp || (fds[1].revents & POLLHUP)) {
         hungUp = true;
         session.PortClosed(Clock::now());

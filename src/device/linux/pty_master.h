@@ -36,6 +36,9 @@ class PtyMaster {
   bool HungUp() const;
   // Writes all of `bytes` unless the slave is gone; false then.
   bool Write(std::span<const std::uint8_t> bytes) const;
+  // Closes the master for good: the slave's reads and writes fail from now on and its
+  // path goes away, as with an adapter pulled out.
+  void Unplug() { fd_ = UniqueFd(); }
 
  private:
   UniqueFd fd_;

@@ -69,6 +69,8 @@ bool IsValidDcb(const DCB& dcb) {
 }
 
 constexpr DWORD kErrorEvents = CE_FRAME | CE_OVERRUN | CE_RXPARITY;
+// The events received bytes raise: a wait for them is worth watching the line for.
+constexpr DWORD kReceiveEvents = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL;
 constexpr DWORD kAllPurges = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 }  // namespace
@@ -84,6 +86,7 @@ CommDevice::~CommDevice() {
   closed_ = true;
   reads_.clear();
   writes_.clear();
+  line_->SetInputWaitEvent(nullptr);
   wait_.reset();
   timerWake_.notify_all();
   lock.unlock();
@@ -111,10 +114,7 @@ BOOL CommDevice::Close() {
   closed_ = true;
   AbortAll(reads_, ERROR_OPERATION_ABORTED);
   AbortAll(writes_, ERROR_OPERATION_ABORTED);
-  if (wait_) {
-    Complete(*wait_, ToStatus(ERROR_OPERATION_ABORTED));
-    wait_.reset();
-  }
+  if (wait_) FinishWait(ToStatus(ERROR_OPERATION_ABORTED));
   timerWake_.notify_all();
   lock.unlock();
   line_->Stop();
@@ -292,8 +292,7 @@ BOOL CommDevice::SetMask(DWORD mask) {
   if (DWORD error = line_->CheckCall(DriverCall::SetCommMask)) return Fail(error);
   if (wait_) {
     wait_->events = 0;
-    Complete(*wait_, kStatusSuccess);
-    wait_.reset();
+    FinishWait(kStatusSuccess);
   }
   mask_ = mask;
   // Keep the history still of interest under the new mask.
@@ -314,6 +313,9 @@ BOOL CommDevice::WaitEvent(LPDWORD eventMask, LPOVERLAPPED overlapped) {
     Complete(*request, kStatusSuccess);
   } else {
     wait_ = request;
+    if (overlapped && overlapped->hEvent && (mask_ & kReceiveEvents)) {
+      line_->SetInputWaitEvent(overlapped->hEvent);
+    }
   }
   return Submit(lock, request, nullptr);
 }
@@ -475,11 +477,16 @@ void CommDevice::Raise(DWORD events) {
   if (wait_) {
     wait_->events = events | history_;
     history_ = 0;
-    Complete(*wait_, kStatusSuccess);
-    wait_.reset();
+    FinishWait(kStatusSuccess);
   } else {
     history_ |= events;
   }
+}
+
+void CommDevice::FinishWait(DWORD status) {
+  line_->SetInputWaitEvent(nullptr);
+  Complete(*wait_, status);
+  wait_.reset();
 }
 
 void CommDevice::Complete(Request& request, DWORD status) {
@@ -554,10 +561,7 @@ void CommDevice::OnGone(DWORD windowsError) {
   goneError_ = windowsError ? windowsError : ERROR_DEVICE_NOT_CONNECTED;
   AbortAll(reads_, goneError_);
   AbortAll(writes_, goneError_);
-  if (wait_) {
-    Complete(*wait_, ToStatus(goneError_));
-    wait_.reset();
-  }
+  if (wait_) FinishWait(ToStatus(goneError_));
 }
 
 // ---- time-outs ----

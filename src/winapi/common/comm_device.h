@@ -75,6 +75,8 @@ class CommDevice final : public handles::Object, private LineSink {
   void PumpTransmit();
   void StartWrite(Request& write);
   void Raise(DWORD events);
+  // Ends the pending wait with `status` (after setting its events).
+  void FinishWait(DWORD status);
   void Complete(Request& request, DWORD status);
   void AbortAll(std::deque<RequestPtr>& requests, DWORD error);
   void AbortOnError();

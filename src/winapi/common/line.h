@@ -6,7 +6,8 @@
 //    never calls back into the sink and never waits for anything the sink could be doing;
 //    it may take a short lock of its own.
 //  - The back end calls the sink from its own thread (a worker, or the far side of a
-//    virtual line) and never while holding a lock of its own that a Line method takes.
+//    virtual line), or from a thread waiting on the input wait event (see
+//    SetInputWaitEvent), never while holding a lock of its own that a Line method takes.
 //  - Stop() is called without the driver mutex held; when it returns no sink call is in
 //    progress and none will follow.
 #pragma once
@@ -70,6 +71,12 @@ class Line {
   // Discards the back end's own buffers: PURGE_TXCLEAR the bytes taken but not yet sent,
   // PURGE_RXCLEAR the bytes received but not yet pulled. Other flags are ignored.
   virtual void Purge(DWORD purgeFlags) = 0;
+
+  // The event of the pending wait that received bytes would complete, or null when there
+  // is none. A back end whose input a thread can watch itself may let the threads waiting
+  // on this event do so: they wake straight from the line, not through the back end's
+  // own thread.
+  virtual void SetInputWaitEvent(HANDLE /*event*/) {}
 
   // Test hooks of virtual lines. CheckCall returns the Windows error a driver call must
   // fail with (0: go on); RecordCall sees the configuration the port hands over.

@@ -1,8 +1,10 @@
 // The Windows file and comm calls on Linux: every one goes to the driver model of the
 // device behind the handle.
 #include "common/device_open.h"
+#include "common/network_line.h"
 #include "common/virtual_lines.h"
 #include "linux/terminal.h"
+#include "winapi/network_port.h"
 #include "winapi/winapi.h"
 
 namespace winapi {
@@ -40,14 +42,15 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_A
   if (!line && error) return FailOpen(error);
   if (!line) {
     std::string path;
-    if (name.find('/') != std::string::npos) {
+    if (IsNetworkPortName(name) || name.find('/') != std::string::npos) {
       path = name;
     } else if (auto mapped = driver::ResolveComPortPath(name)) {
       path = *mapped;
     } else {
       return FailOpen(ERROR_FILE_NOT_FOUND);
     }
-    line = driver::OpenTerminalLine(path, error);
+    line = IsNetworkPortName(path) ? driver::OpenNetworkLine(path, error)
+                                   : driver::OpenTerminalLine(path, error);
     if (!line) return FailOpen(error ? error : ERROR_FILE_NOT_FOUND);
   }
   HANDLE handle = driver::OpenDevice(std::move(line), dwDesiredAccess);

@@ -8,28 +8,6 @@ namespace winapi::events {
 
 using Clock = std::chrono::steady_clock;
 
-void WaitBlock::Arm() {
-  std::lock_guard lock(mutex_);
-  signalled_ = false;
-}
-
-void WaitBlock::Wake() {
-  {
-    std::lock_guard lock(mutex_);
-    signalled_ = true;
-  }
-  woken_.notify_one();
-}
-
-bool WaitBlock::Sleep(const std::optional<Clock::time_point>& deadline) {
-  std::unique_lock lock(mutex_);
-  if (!deadline) {
-    woken_.wait(lock, [this] { return signalled_; });
-    return true;
-  }
-  return woken_.wait_until(lock, *deadline, [this] { return signalled_; });
-}
-
 void Event::Set() {
   std::lock_guard lock(mutex_);
   // A signalled event has woken its waiters already; one that waits on, waits for others.
@@ -42,6 +20,29 @@ void Event::Set() {
 void Event::Reset() {
   std::lock_guard lock(mutex_);
   signalled_ = false;
+}
+
+void Event::SetSource(std::shared_ptr<WaitSource> source) {
+  std::lock_guard lock(mutex_);
+  source_ = std::move(source);
+}
+
+void Event::DropSource(const WaitSource* source) {
+  std::lock_guard lock(mutex_);
+  if (source_.get() == source) source_.reset();
+}
+
+std::shared_ptr<Event> EventOf(HANDLE handle) {
+  return handles::FindAs<Event>(handle);
+}
+
+WaitBlock::Sources SourcesOf(const std::vector<std::shared_ptr<Event>>& events) {
+  WaitBlock::Sources sources;
+  for (const auto& event : events) {
+    std::lock_guard lock(event->mutex_);
+    if (event->source_) sources.push_back(event->source_);
+  }
+  return sources;
 }
 
 bool Event::Consume() {
@@ -115,7 +116,10 @@ DWORD Wait(const std::vector<std::shared_ptr<Event>>& events, bool waitAll, DWOR
     // Armed before the check: a set that the check misses wakes the sleep that follows.
     block.Arm();
     if (auto result = TrySatisfy(events, waitAll)) return *result;
-    if (!block.Sleep(deadline)) return TrySatisfy(events, waitAll).value_or(WAIT_TIMEOUT);
+    // Sources are looked up afresh each round: a wait may end one and begin another.
+    if (!block.Sleep(deadline, SourcesOf(events))) {
+      return TrySatisfy(events, waitAll).value_or(WAIT_TIMEOUT);
+    }
   }
 }
 

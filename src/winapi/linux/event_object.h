@@ -4,6 +4,8 @@
 #pragma once
 
 #include "common/handle_table.h"
+#include "linux/wait_block.h"
+#include "linux/wait_source.h"
 #include "winapi/types.h"
 
 #include <chrono>
@@ -15,20 +17,6 @@
 
 namespace winapi::events {
 
-// One waiting thread: woken once any of the events it is registered with is set.
-class WaitBlock {
- public:
-  void Arm();
-  void Wake();
-  // False when the deadline passed first; no deadline waits as long as it takes.
-  bool Sleep(const std::optional<std::chrono::steady_clock::time_point>& deadline);
-
- private:
-  std::mutex mutex_;
-  std::condition_variable woken_;
-  bool signalled_ = false;  // under mutex_
-};
-
 class Event final : public handles::Object {
  public:
   Event(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
@@ -36,18 +24,31 @@ class Event final : public handles::Object {
   void Set();
   void Reset();
 
+  // The work a thread waiting on this event may do itself (wait_source.h); one at a time.
+  void SetSource(std::shared_ptr<WaitSource> source);
+  // Takes `source` away again, unless another one replaced it meanwhile.
+  void DropSource(const WaitSource* source);
+
  private:
   friend class Registration;
   friend std::optional<DWORD> TrySatisfy(const std::vector<std::shared_ptr<Event>>& events,
                                          bool waitAll);
+  friend WaitBlock::Sources SourcesOf(const std::vector<std::shared_ptr<Event>>& events);
 
   bool Consume();  // mutex_ held
 
   const bool manualReset_;
   std::mutex mutex_;
-  bool signalled_;                   // under mutex_
-  std::vector<WaitBlock*> waiters_;  // under mutex_; blocks live until they unregister
+  bool signalled_;                      // under mutex_
+  std::vector<WaitBlock*> waiters_;     // under mutex_; blocks live until they unregister
+  std::shared_ptr<WaitSource> source_;  // under mutex_
 };
+
+// The event behind an emulated handle; null for another kind of handle.
+std::shared_ptr<Event> EventOf(HANDLE handle);
+
+// The wait sources the events offer now.
+WaitBlock::Sources SourcesOf(const std::vector<std::shared_ptr<Event>>& events);
 
 // Checks the wait condition once and consumes what a satisfied wait consumes: the result
 // WaitForMultipleObjects returns, or nothing. Wait-all takes every event at once.

@@ -3,6 +3,7 @@
 #include "linux/terminal.h"
 #include "linux/user_config_dir.h"
 #include "winapi/ascii_case.h"
+#include "winapi/network_port.h"
 
 #include <array>
 #include <string_view>
@@ -34,6 +35,7 @@ std::optional<std::string> MapEntry(const std::filesystem::path& mapDir, unsigne
   if (!std::filesystem::is_symlink(status)) return entry.string();
   std::filesystem::path target = std::filesystem::read_symlink(entry, error);
   if (error) return entry.string();
+  if (IsNetworkPortName(target.string())) return target.string();
   if (target.is_relative()) target = mapDir / target;
   return target.lexically_normal().string();
 }

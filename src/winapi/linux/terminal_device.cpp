@@ -3,6 +3,7 @@
 #include "linux/terminal_console.h"
 #include "linux/terminal_lock_file.h"
 #include "linux/terminal_other_users.h"
+#include "linux/terminal_refusal.h"
 #include "linux/terminal_settings.h"
 #include "linux/terminal_system_paths.h"
 
@@ -49,6 +50,25 @@ DWORD OpenErrorFromErrno(int error) {
   }
 }
 
+// The reason behind an errno of stat or open.
+PortState StateFromErrno(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return PortState::kPermissionDenied;
+    case EBUSY:
+      return PortState::kInUse;
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+      return PortState::kMissing;
+    default:
+      return PortState::kFailed;
+  }
+}
+
 int Retrying(auto call) {
   int result;
   do {
@@ -78,63 +98,75 @@ DWORD WindowsErrorFromErrno(int error) {
 
 std::unique_ptr<TerminalDevice> TerminalDevice::Open(const std::string& path, DWORD& windowsError) {
   const TerminalSystemPaths system = CurrentTerminalSystemPaths();
+  TerminalRefusal refusal{path};
+  auto fail = [&](DWORD error, PortState state) -> std::unique_ptr<TerminalDevice> {
+    refusal.state = state;
+    RecordTerminalRefusal(std::move(refusal));
+    windowsError = error;
+    return nullptr;
+  };
   // The console is recognised before the open: opening a UART nobody holds starts it.
   struct stat node {};
-  if (::stat(path.c_str(), &node) < 0) {
-    windowsError = OpenErrorFromErrno(errno);
-    return nullptr;
-  }
-  if (!S_ISCHR(node.st_mode)) {
-    windowsError = ERROR_FILE_NOT_FOUND;
-    return nullptr;
-  }
+  if (::stat(path.c_str(), &node) < 0)
+    return fail(OpenErrorFromErrno(errno), StateFromErrno(errno));
+  if (!S_ISCHR(node.st_mode)) return fail(ERROR_FILE_NOT_FOUND, PortState::kNotTerminal);
   if (IsSystemConsole(node.st_rdev, system.sysRoot)) {
-    windowsError = ERROR_ACCESS_DENIED;
-    return nullptr;
+    return fail(ERROR_ACCESS_DENIED, PortState::kConsole);
   }
+  // Named when the open says "in use" without saying by whom.
+  auto anyHolder = [&](dev_t device) {
+    refusal.holder = OtherTerminalUser(device, system.procRoot).value_or(0);
+  };
 
   const int fd =
       Retrying([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
   if (fd < 0) {
-    windowsError = OpenErrorFromErrno(errno);
-    return nullptr;
+    const int error = errno;
+    const PortState state = StateFromErrno(error);
+    if (state == PortState::kPermissionDenied) refusal.group = node.st_gid;
+    if (state == PortState::kInUse) anyHolder(node.st_rdev);
+    return fail(OpenErrorFromErrno(error), state);
   }
   std::unique_ptr<TerminalLockFile> lockFile;
-  auto refuse = [&](DWORD error) -> std::unique_ptr<TerminalDevice> {
+  auto refuse = [&](DWORD error, PortState state) -> std::unique_ptr<TerminalDevice> {
     // Nothing about the terminal has changed yet; our exclusive flag, if set, is off.
     ::close(fd);
-    windowsError = error;
-    return nullptr;
+    return fail(error, state);
   };
   struct stat opened {};
   if (::fstat(fd, &opened) < 0 || !S_ISCHR(opened.st_mode) || !::isatty(fd)) {
-    return refuse(ERROR_FILE_NOT_FOUND);
+    return refuse(ERROR_FILE_NOT_FOUND, PortState::kNotTerminal);
   }
   // The node may have been replaced between the look and the open.
-  if (IsSystemConsole(opened.st_rdev, system.sysRoot)) return refuse(ERROR_ACCESS_DENIED);
+  if (IsSystemConsole(opened.st_rdev, system.sysRoot)) {
+    return refuse(ERROR_ACCESS_DENIED, PortState::kConsole);
+  }
   if (Retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) < 0) {
-    return refuse(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : OpenErrorFromErrno(errno));
+    if (errno != EWOULDBLOCK) return refuse(OpenErrorFromErrno(errno), StateFromErrno(errno));
+    anyHolder(opened.st_rdev);
+    return refuse(ERROR_ACCESS_DENIED, PortState::kInUse);
   }
   // Root opens past another holder's exclusive flag; the flag still says it is taken.
   if (int exclusive = 0; ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-    return refuse(ERROR_ACCESS_DENIED);
+    anyHolder(opened.st_rdev);
+    return refuse(ERROR_ACCESS_DENIED, PortState::kInUse);
   }
-  if (!TerminalLockFile::Claim(path, system.lockDirectories, lockFile)) {
-    return refuse(ERROR_ACCESS_DENIED);
+  if (!TerminalLockFile::Claim(path, system.lockDirectories, lockFile, &refusal.holder)) {
+    return refuse(ERROR_ACCESS_DENIED, PortState::kLocked);
   }
-  if (::ioctl(fd, TIOCEXCL) < 0) return refuse(OpenErrorFromErrno(errno));
+  if (::ioctl(fd, TIOCEXCL) < 0) return refuse(OpenErrorFromErrno(errno), StateFromErrno(errno));
   // Looked for only now: with the flag set, nobody but root can join after the look.
-  if (OpenedByAnotherProcess(opened.st_rdev, system.procRoot)) {
+  if (const auto user = OtherTerminalUser(opened.st_rdev, system.procRoot)) {
     ::ioctl(fd, TIOCNXCL);
-    return refuse(ERROR_ACCESS_DENIED);
+    refusal.holder = *user;
+    return refuse(ERROR_ACCESS_DENIED, PortState::kInUse);
   }
 
   std::unique_ptr<TerminalDevice> device(new TerminalDevice(fd, path, std::move(lockFile)));
   auto found = std::make_unique<termios2>();
   if (::ioctl(fd, TCGETS2, found.get()) == 0) device->foundSettings_ = std::move(found);
   if (::ioctl(fd, TCFLSH, TCIOFLUSH) < 0 && DeviceGone(errno)) {
-    windowsError = ERROR_FILE_NOT_FOUND;
-    return nullptr;
+    return fail(ERROR_FILE_NOT_FOUND, PortState::kMissing);
   }
   // Windows ports ignore the carrier; losing it must not hang the line up.
   if (device->foundSettings_ && !(device->foundSettings_->c_cflag & CLOCAL)) {
@@ -144,6 +176,7 @@ std::unique_ptr<TerminalDevice> TerminalDevice::Open(const std::string& path, DW
   }
   int lines = 0;
   device->hasModemLines_ = ::ioctl(fd, TIOCMGET, &lines) == 0;
+  RecordTerminalRefusal(TerminalRefusal{path});
   windowsError = ERROR_SUCCESS;
   return device;
 }

@@ -24,7 +24,12 @@ std::unique_ptr<TerminalLine> TerminalLine::Open(const std::string& path, DWORD&
 }
 
 TerminalLine::TerminalLine(std::unique_ptr<TerminalDevice> device, int wakeFd)
-    : device_(std::move(device)), wakeFd_(wakeFd) {}
+    : device_(std::move(device)),
+      wakeFd_(wakeFd),
+      inputWatch_(std::make_shared<TerminalInputWatch>(
+          device_->Descriptor(),
+          [this] { return sink_ && receiveArmed_ && failure_ == ERROR_SUCCESS && !stopping_; },
+          [this](short revents) { OnWatchedInput(revents); })) {}
 
 TerminalLine::~TerminalLine() {
   Stop();
@@ -47,6 +52,9 @@ void TerminalLine::Start(LineSink& sink) {
 
 void TerminalLine::Stop() {
   stopping_ = true;
+  if (auto event = inputWaitEvent_.lock()) event->DropSource(inputWatch_.get());
+  inputWaitEvent_.reset();
+  inputWatch_->Stop();
   Wake();
   if (worker_.joinable()) worker_.join();
   modemWatch_.reset();
@@ -82,7 +90,9 @@ std::size_t TerminalLine::Receive(std::span<std::uint8_t> dest) {
       received = static_cast<std::size_t>(count);
     }
   }
-  if (received < dest.size() && !receiveArmed_.exchange(true)) Wake();
+  // The worker polls for input again by itself once its present round ends; only a
+  // worker asleep without input in its poll needs waking.
+  if (received < dest.size() && !receiveArmed_.exchange(true) && !workerWatchesInput_) Wake();
   return received;
 }
 
@@ -94,6 +104,28 @@ DWORD TerminalLine::ModemStatus() {
 
 void TerminalLine::Purge(DWORD purgeFlags) {
   device_->Purge((purgeFlags & PURGE_RXCLEAR) != 0, (purgeFlags & PURGE_TXCLEAR) != 0);
+}
+
+void TerminalLine::SetInputWaitEvent(HANDLE event) {
+  std::shared_ptr<events::Event> next = event ? events::EventOf(event) : nullptr;
+  std::shared_ptr<events::Event> previous = inputWaitEvent_.lock();
+  if (previous == next) return;
+  if (previous) previous->DropSource(inputWatch_.get());
+  if (next) next->SetSource(inputWatch_);
+  inputWaitEvent_ = next;
+}
+
+void TerminalLine::TakeInput() {
+  receiveArmed_ = false;
+  sink_->OnReceiveReady();
+}
+
+void TerminalLine::OnWatchedInput(short revents) {
+  if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    Fail(ERROR_DEVICE_NOT_CONNECTED);  // the worker reports it
+  } else if (revents & POLLIN) {
+    TakeInput();
+  }
 }
 
 void TerminalLine::Wake() {
@@ -115,8 +147,12 @@ void TerminalLine::Run() {
       sink_->OnGone(error);
       return;
     }
+    // Noted before the look at receiveArmed_, so that a re-arm after the look sees it.
+    workerWatchesInput_ = false;
+    const bool watchInput = receiveArmed_;
+    if (watchInput) workerWatchesInput_ = true;
     const short events =
-        static_cast<short>((receiveArmed_ ? POLLIN : 0) | (transmitWanted_ ? POLLOUT : 0));
+        static_cast<short>((watchInput ? POLLIN : 0) | (transmitWanted_ ? POLLOUT : 0));
     pollfd fds[2] = {{device_->Descriptor(), events, 0}, {wakeFd_, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno != EINTR) Fail(ERROR_GEN_FAILURE);
@@ -136,7 +172,8 @@ void TerminalLine::Run() {
       ReportLineStatus();
     }
     if ((revents & POLLOUT) && transmitWanted_.exchange(false)) sink_->OnTransmitReady();
-    if ((revents & POLLIN) && receiveArmed_.exchange(false)) sink_->OnReceiveReady();
+    // Also when a watching waiter took this input first: then the call finds it gone.
+    if (revents & POLLIN) TakeInput();
   }
 }
 

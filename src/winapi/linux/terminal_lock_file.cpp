@@ -44,17 +44,20 @@ bool ProcessAlive(pid_t pid) {
   return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-LockState Inspect(const std::filesystem::path& path) {
+// `owner` receives the id a held lock names (0 when it names none).
+LockState Inspect(const std::filesystem::path& path, pid_t& owner) {
+  owner = 0;
   const OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (fd.Get() < 0) {
     // A lock we cannot read still says that someone claims the port.
     return errno == ENOENT ? LockState::kAbsent : LockState::kHeld;
   }
-  if (const auto owner = LockFileOwner(ReadSome(fd.Get()))) {
+  if (const auto named = LockFileOwner(ReadSome(fd.Get()))) {
     // Our own id is left over from an earlier process that had it: this process
     // cannot hold the device through another handle, as the device lock shows.
-    if (*owner == ::getpid()) return LockState::kStale;
-    return ProcessAlive(*owner) ? LockState::kHeld : LockState::kStale;
+    if (*named == ::getpid()) return LockState::kStale;
+    owner = *named;
+    return ProcessAlive(*named) ? LockState::kHeld : LockState::kStale;
   }
   struct stat info {};
   if (::fstat(fd.Get(), &info) != 0) return LockState::kHeld;
@@ -135,14 +138,19 @@ std::optional<pid_t> LockFileOwner(std::string_view content) {
 
 bool TerminalLockFile::Claim(const std::string& devicePath,
                              const std::vector<std::filesystem::path>& folders,
-                             std::unique_ptr<TerminalLockFile>& lock) {
+                             std::unique_ptr<TerminalLockFile>& lock, pid_t* holder) {
   lock.reset();
+  pid_t owner = 0;
+  auto held = [&] {
+    if (holder) *holder = owner;
+    return false;
+  };
   const std::string name = LockFileName(devicePath);
   const auto distinct = DistinctFolders(folders);
   for (const auto& folder : distinct) {
-    switch (Inspect(folder / name)) {
+    switch (Inspect(folder / name, owner)) {
       case LockState::kHeld:
-        return false;
+        return held();
       case LockState::kStale:
         ::unlink((folder / name).c_str());
         break;
@@ -163,8 +171,8 @@ bool TerminalLockFile::Claim(const std::string& devicePath,
         return true;
       }
       if (result == CreateResult::kNotWritable) break;
-      const LockState state = Inspect(path);
-      if (state == LockState::kHeld) return false;
+      const LockState state = Inspect(path, owner);
+      if (state == LockState::kHeld) return held();
       // A stale lock we may not remove (a sticky folder, another user's file) leaves
       // the port free but unlockable here.
       if (state == LockState::kStale && ::unlink(path.c_str()) != 0 && errno != ENOENT) break;

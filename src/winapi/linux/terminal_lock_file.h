@@ -26,9 +26,10 @@ class TerminalLockFile {
   // Claims `devicePath` in the lock folders. False when a live process holds a lock on
   // it. Otherwise true, with `lock` holding our own lock file in the first writable
   // folder (empty when none is writable); stale locks of dead processes are removed.
+  // When refused, `holder` (if given) receives the id the lock names, 0 for none.
   static bool Claim(const std::string& devicePath,
                     const std::vector<std::filesystem::path>& folders,
-                    std::unique_ptr<TerminalLockFile>& lock);
+                    std::unique_ptr<TerminalLockFile>& lock, pid_t* holder = nullptr);
 
   // Removes the file, provided it is still the one we wrote.
   ~TerminalLockFile();

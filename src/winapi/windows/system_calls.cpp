@@ -1,14 +1,16 @@
-// On Windows every call goes to the system, except those on the handles of virtual lines,
-// which reach the driver model like on Linux.
+// On Windows every call goes to the system, except those on the handles of virtual lines
+// and network ports, which reach the driver model like on Linux.
 #include "common/debug_sink.h"
 #include "common/device_open.h"
+#include "common/network_line.h"
 #include "common/virtual_lines.h"
+#include "winapi/network_port.h"
 #include "winapi/winapi.h"
 
 namespace winapi {
 namespace {
 
-// The virtual-line device behind an emulated handle; null (with the last error set) when
+// The emulated device behind an emulated handle; null (with the last error set) when
 // the handle is emulated but unknown or closed.
 std::shared_ptr<driver::CommDevice> VirtualDevice(HANDLE handle) {
   auto device = driver::FindDevice(handle);
@@ -23,7 +25,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   if (lpFileName) {
     DWORD error = 0;
-    auto line = driver::OpenVirtualLine(driver::DeviceNameOf(lpFileName), error);
+    const std::string name = driver::DeviceNameOf(lpFileName);
+    auto line = IsNetworkPortName(name) ? driver::OpenNetworkLine(name, error)
+                                        : driver::OpenVirtualLine(name, error);
     if (line) {
       HANDLE handle = driver::OpenDevice(std::move(line), dwDesiredAccess);
       ::SetLastError(ERROR_SUCCESS);

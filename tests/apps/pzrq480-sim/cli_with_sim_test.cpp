@@ -94,11 +94,52 @@ TEST_F(CliWithSimTest, ABaudRateChangeIsWrittenAndTheDeviceIsFoundAtItsNewRate) 
   ASSERT_EQ(write->Wait(), 0) << write->ErrorOutput() << Log();
   EXPECT_EQ(StoredSetting(2, 57600), 3);
   EXPECT_EQ(StoredSetting(1, 57600), 9);
-  // At the old rate the device no longer answers; at the new one it does.
-  auto oldRate = Cli({"read", "--port", comName});
-  EXPECT_NE(oldRate->Wait(), 0);
+  // At the old rate the device no longer answers, and the tool names the new one.
+  auto oldRate = Cli({"read", "--port", comName, "--baud", "19200"});
+  EXPECT_EQ(oldRate->Wait(), 1);
+  EXPECT_NE(oldRate->ErrorOutput().find("the device answers at 57600 baud"), std::string::npos);
   auto newRate = Cli({"read", "--port", comName, "--baud", "57600"});
   EXPECT_EQ(newRate->Wait(), 0) << newRate->ErrorOutput() << Log();
+  // Without --baud the read finds it.
+  auto search = Cli({"read", "--port", comName});
+  EXPECT_EQ(search->Wait(), 0) << search->ErrorOutput() << Log();
+  EXPECT_NE(search->RestOfOutput().find("at 57600 baud"), std::string::npos);
+}
+
+TEST_F(CliWithSimTest, MisbehavingLinesEndInSecondsAndGiveNoValue) {
+  StartSim({"--fault", "chatter"});
+  auto read = Cli({"read", "--port", comName, "--baud", "19200"});
+  const auto readStatus = read->Wait(std::chrono::seconds(60));
+  ASSERT_TRUE(readStatus) << "read hangs on a chattering line";
+  EXPECT_EQ(*readStatus, 1);
+  EXPECT_NE(read->ErrorOutput().find("the line does not fall silent"), std::string::npos);
+  auto detect = Cli({"detect", "--port", comName});
+  const auto detectStatus = detect->Wait(std::chrono::seconds(60));
+  ASSERT_TRUE(detectStatus) << "detect hangs on a chattering line";
+  EXPECT_EQ(*detectStatus, 1);
+  sim->Signal(SIGTERM);
+  ASSERT_TRUE(sim->Wait());
+
+  StartSim({"--fault", "echo"});
+  auto echo = Cli({"read", "--port", comName, "--json"});
+  EXPECT_EQ(echo->Wait(), 1);
+  const std::string out = echo->RestOfOutput();
+  EXPECT_NE(out.find("\"xpressnetAddress\": null"), std::string::npos) << out;
+  EXPECT_NE(echo->ErrorOutput().find("the line echoes what is sent"), std::string::npos);
+}
+
+TEST_F(CliWithSimTest, AWriteCutOffNamesWhatWasSent) {
+  StartSim({"--fault", "stop-after=2"});
+  auto write = Cli({"write", "--port", comName, "--address", "9", "--s88-start", "70",
+                    "--s88-modules", "5"});
+  EXPECT_EQ(write->Wait(), 1);
+  const std::string error = write->ErrorOutput();
+  EXPECT_NE(error.find("sent before the error: XpressNet address 9, S88 start address 70"),
+            std::string::npos)
+      << error << Log();
+  EXPECT_NE(error.find("not written: Baud rate, S88 module count, Command station"),
+            std::string::npos)
+      << error;
 }
 
 TEST_F(CliWithSimTest, TheSimulatorKilledDuringAReadEndsTheToolWithAnErrorNotAHang) {

@@ -49,10 +49,15 @@ TEST(SimOptions, FaultNames) {
       {"late", device::Fault::LateReply},
       {"noise", device::Fault::Noise},
       {"long", device::Fault::LongReply},
+      {"chatter", device::Fault::Chatter},
+      {"echo", device::Fault::Echo},
   };
   for (const auto& [name, fault] : names) {
     EXPECT_EQ(ParseSimOptions({"--fault", name}).fault.fault, fault) << name;
   }
+  const auto stop = ParseSimOptions({"--fault=stop-after=3"}).fault;
+  EXPECT_EQ(stop.fault, device::Fault::StopAfter);
+  EXPECT_EQ(stop.stopAfter, 3u);
 }
 
 TEST(SimOptions, StoredSettingsTakeAnyByteSoOddDevicesCanBeTried) {
@@ -78,7 +83,13 @@ TEST(SimOptions, BadCommandLinesSayWhatIsWrong) {
       {{"--hw", "1.16"}, "--hw MINOR takes a number from 0 to 15, not \"16\""},
       {{"--baud-rate", "9600"}, "--baud-rate takes 19200, 38400, 57600 or 115200, not \"9600\""},
       {{"--fault", "slow"},
-       "--fault takes none, silent, bad-checksum, split, late, noise or long, not \"slow\""},
+       "--fault takes none, silent, bad-checksum, split, late, noise, long, chatter, echo or "
+       "stop-after=N, not \"slow\""},
+      {{"--fault", "stop-after"},
+       "--fault takes none, silent, bad-checksum, split, late, noise, long, chatter, echo or "
+       "stop-after=N, not \"stop-after\""},
+      {{"--fault", "stop-after=0"},
+       "--fault stop-after=N takes a number from 1 to 1000, not \"0\""},
       {{"--com", "COM0"}, "--com takes a name COM1 to COM255, not \"COM0\""},
       {{"--com", "/dev/ttyS0"}, "--com takes a name COM1 to COM255, not \"/dev/ttyS0\""},
       {{"--long-length", "0"}, "--long-length takes a number from 1 to 4096, not \"0\""},

@@ -39,6 +39,16 @@ TEST_F(PtyDeviceTest, AnswersThroughTheSlaveLikeASerialDevice) {
   EXPECT_TRUE(device.PortOpen());
 }
 
+TEST_F(PtyDeviceTest, ACutOffDeviceTakesItsTerminalAway) {
+  device.SetFault(FaultConfig{Fault::StopAfter, std::chrono::milliseconds(100), 16, 2});
+  DevicePort port(device.SlavePath(), 19200);
+  port.Send(WriteRequest(1, 9));
+  port.Send(WriteRequest(3, 70));
+  EXPECT_TRUE(WaitFor([&] { return port.WriteError(0xF0) == ERROR_DEVICE_NOT_CONNECTED; }));
+  EXPECT_EQ(device.State().settings, (std::array<std::uint8_t, 5>{9, 1, 70, 2, 0}));
+  EXPECT_FALSE(device.PortOpen());
+}
+
 TEST_F(PtyDeviceTest, LearnsThePortsRateFromTheMasterSide) {
   DevicePort port(device.SlavePath(), 38400);
   ASSERT_TRUE(WaitFor([&] { return device.LineRate() == 38400; }));

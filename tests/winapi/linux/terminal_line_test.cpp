@@ -1,11 +1,15 @@
 #include "../../../src/winapi/linux/terminal_line.h"
 #include "terminal_test_pty.h"
+#include "winapi/winapi.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
+#include <future>
 #include <mutex>
+#include <set>
 #include <numeric>
 #include <sstream>
 #include <thread>
@@ -86,6 +90,17 @@ DCB RawDcb() {
   return dcb;
 }
 
+// Pulls what the line holds, as the driver does after OnReceiveReady.
+std::vector<std::uint8_t> Pull(Line& line) {
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t chunk[7];
+  for (;;) {
+    const std::size_t got = line.Receive(chunk);
+    bytes.insert(bytes.end(), chunk, chunk + got);
+    if (got < sizeof chunk) return bytes;
+  }
+}
+
 class TerminalLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -99,16 +114,7 @@ class TerminalLineTest : public ::testing::Test {
     if (line_) line_->Stop();
   }
 
-  // Pulls what the line holds, as the driver does after OnReceiveReady.
-  std::vector<std::uint8_t> Pull() {
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[7];
-    for (;;) {
-      const std::size_t got = line_->Receive(chunk);
-      bytes.insert(bytes.end(), chunk, chunk + got);
-      if (got < sizeof chunk) return bytes;
-    }
-  }
+  std::vector<std::uint8_t> Pull() { return driver::Pull(*line_); }
 
   PtyPeer peer_;
   RecordingSink sink_;
@@ -259,6 +265,102 @@ TEST_F(TerminalLineTest, TheWorkerSleepsWhileTheLineIsQuiet) {
   // A thread blocked in poll is never scheduled: no switch, no CPU tick in 2 s.
   ::sleep(2);
   EXPECT_EQ(ThreadActivity(tid), before);
+}
+
+// The state letter of one thread of this process ('S' while it sleeps).
+char ThreadState(int tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto end = text.rfind(')');
+  return end == std::string::npos || end + 2 >= text.size() ? '?' : text[end + 2];
+}
+
+// Stands in for the driver with a pending wait: input completes the wait by setting its
+// event, and the sink notes which threads heard of the input.
+class CompletingSink : public RecordingSink {
+ public:
+  explicit CompletingSink(HANDLE event) : event_(event) {}
+  void OnReceiveReady() override {
+    {
+      std::lock_guard lock(mutex_);
+      callers_.insert(static_cast<int>(::gettid()));
+    }
+    RecordingSink::OnReceiveReady();
+    SetEvent(event_);
+  }
+  bool HeardOn(int tid) {
+    std::lock_guard lock(mutex_);
+    return callers_.count(tid) > 0;
+  }
+
+ private:
+  HANDLE event_;
+  std::mutex mutex_;
+  std::set<int> callers_;
+};
+
+class TerminalInputWaitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(event_, nullptr);
+    DWORD error = 0;
+    line_ = TerminalLine::Open(peer_.SlavePath(), error);
+    ASSERT_NE(line_, nullptr) << "error " << error;
+    ASSERT_EQ(line_->ApplyState(RawDcb()), static_cast<DWORD>(ERROR_SUCCESS));
+    line_->Start(sink_);
+    line_->SetInputWaitEvent(event_);
+  }
+  void TearDown() override {
+    if (line_) line_->Stop();
+    CloseHandle(event_);
+  }
+
+  // A thread waiting on the event, asleep once the call returns.
+  std::future<DWORD> SleepingWaiter() {
+    auto result = std::async(std::launch::async, [this] {
+      waiterTid_ = static_cast<int>(::gettid());
+      return WaitForSingleObject(event_, 10000);
+    });
+    EXPECT_TRUE(WaitFor([&] { return waiterTid_ != 0 && ThreadState(waiterTid_) == 'S'; }));
+    return result;
+  }
+
+  PtyPeer peer_;
+  HANDLE event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  CompletingSink sink_{event_};
+  std::unique_ptr<TerminalLine> line_;
+  std::atomic<int> waiterTid_{0};
+};
+
+// The waiter polls the terminal itself: it hears of the input on its own thread, with no
+// other thread in between (the worker may hear of it as well).
+TEST_F(TerminalInputWaitTest, AThreadWaitingOnTheEventHearsOfInputItself) {
+  auto result = SleepingWaiter();
+  peer_.Send({0x55});
+  ASSERT_EQ(result.get(), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(sink_.HeardOn(waiterTid_));
+  ASSERT_TRUE(WaitFor([&] { return Pull(*line_) == std::vector<std::uint8_t>{0x55}; }));
+}
+
+// Stop wakes a waiter out of its watch and returns; the waiter then waits on as usual.
+TEST_F(TerminalInputWaitTest, StopEndsAWatchInProgress) {
+  auto result = SleepingWaiter();
+  line_->Stop();
+  peer_.Send({0x55});
+  EXPECT_EQ(result.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  EXPECT_FALSE(sink_.HeardOn(waiterTid_));
+  SetEvent(event_);
+  EXPECT_EQ(result.get(), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+// Once the wait is no longer pending, waiters no longer watch.
+TEST_F(TerminalInputWaitTest, AWithdrawnEventIsNotWatched) {
+  line_->SetInputWaitEvent(nullptr);
+  auto result = SleepingWaiter();
+  peer_.Send({0x55});
+  ASSERT_EQ(result.get(), static_cast<DWORD>(WAIT_OBJECT_0));  // set by the worker's report
+  EXPECT_FALSE(sink_.HeardOn(waiterTid_));
+  EXPECT_TRUE(sink_.HeardOn(line_->WorkerThreadId()));
 }
 
 TEST(TerminalLineLifeTest, StopsWithoutStartAndTwice) {

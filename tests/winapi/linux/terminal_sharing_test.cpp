@@ -3,9 +3,11 @@
 #include "../../../src/winapi/linux/terminal_console.h"
 #include "../../../src/winapi/linux/terminal_device.h"
 #include "../../../src/winapi/linux/terminal_lock_file.h"
+#include "socat_pair.h"
 #include "terminal_test_pty.h"
 #include "terminal_test_system.h"
 
+#include "winapi/port_probe.h"
 #include "winapi/winapi.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +26,7 @@ namespace {
 using testing::ChildProcess;
 using testing::PrivateTerminalSystem;
 using testing::PtyPeer;
+using testing::SocatPair;
 using testing::WaitFor;
 
 std::string DeviceNumber(const std::string& path) {
@@ -233,6 +236,79 @@ TEST_F(TerminalSharingTest, OnlyOtherProcessesInTheProcessTableCount) {
   // Ourselves, names that are no process and files that are no folder do not count.
   std::filesystem::remove_all(proc / "4242");
   EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+}
+
+// The far side of a pty holds its master; its descriptors of the same pty's slave do
+// not make it a competing user. Anything else it holds still counts.
+TEST_F(TerminalSharingTest, AProcessHoldingThePtysMasterIsItsFarSideNotAUser) {
+  const auto proc = system_.UsePrivateProcRoot();
+  const std::string index = peer_.SlavePath().substr(peer_.SlavePath().rfind('/') + 1);
+  auto process = [&](const std::string& pid, const std::string& masterIndex) {
+    std::filesystem::create_directories(proc / pid / "fd");
+    std::filesystem::create_directories(proc / pid / "fdinfo");
+    std::filesystem::create_symlink("/dev/ptmx", proc / pid / "fd" / "5");
+    std::ofstream(proc / pid / "fdinfo" / "5")
+        << "pos:\t0\nflags:\t02\ntty-index:\t" << masterIndex << "\n";
+    std::filesystem::create_symlink(peer_.SlavePath(), proc / pid / "fd" / "6");
+  };
+  // The master of another pty does not excuse holding this one's slave.
+  process("4343", std::to_string(std::stoi(index) + 1));
+  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  ExpectUntouched();
+
+  std::filesystem::remove_all(proc / "4343");
+  process("4242", index);
+  EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+}
+
+// A probe of many ports looks at the process table once, at its first open; any other
+// open looks afresh.
+TEST_F(TerminalSharingTest, APortProbeLooksAtTheProcessTableOnce) {
+  const auto proc = system_.UsePrivateProcRoot();
+  PtyPeer other;
+  {
+    const PortProbe probe;
+    EXPECT_NE(OpenOrFail(other.SlavePath()), nullptr);
+    std::filesystem::create_directories(proc / "4242" / "fd");
+    std::filesystem::create_symlink(peer_.SlavePath(), proc / "4242" / "fd" / "7");
+    EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+  }
+  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST(TerminalSocatTest, BothEndsOfASocatPairOpenAtOnce) {
+  PrivateTerminalSystem system;
+  SocatPair pair;
+  ASSERT_TRUE(pair.Ready());
+  auto a = OpenOrFail(pair.A());
+  auto b = OpenOrFail(pair.B());
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  // Each end reaches the other through socat.
+  DWORD error = 0;
+  ASSERT_EQ(a->Write("ping", 4, error), 4);
+  char received[8] = {};
+  long got = 0;
+  EXPECT_TRUE(WaitFor([&] {
+    const long now = b->Read(received + got, sizeof received - 1 - got, error);
+    if (now > 0) got += now;
+    return got >= 4;
+  }));
+  EXPECT_STREQ(received, "ping");
+}
+
+TEST(TerminalSocatTest, ABridgeLeavesItsPtyFreeAndHoldsTheDeviceBehindIt) {
+  PrivateTerminalSystem system;
+  PtyPeer device;
+  SocatPair bridge("FILE:" + device.SlavePath() + ",raw,echo=0");
+  ASSERT_TRUE(bridge.Ready());
+  // socat holds the device's terminal on its slave side only: a user like any other.
+  EXPECT_TRUE(WaitFor([&] {
+    DWORD error = 0;
+    return TerminalDevice::Open(device.SlavePath(), error) == nullptr &&
+           error == static_cast<DWORD>(ERROR_ACCESS_DENIED);
+  }));
+  EXPECT_NE(OpenOrFail(bridge.A()), nullptr);
 }
 
 TEST_F(TerminalSharingTest, SettingsAreHandedBackAsFoundOnClose) {

@@ -1,8 +1,10 @@
 #include "configurator/command_line/options.h"
 
 #include "configurator/device_settings.h"
+#include "configurator/printable.h"
 
 #include <algorithm>
+#include <set>
 
 namespace configurator::command_line {
 
@@ -26,14 +28,17 @@ std::string OptionValue(const std::vector<std::string>& args, std::size_t& i,
   return args[++i];
 }
 
+constexpr const char* kRates[] = {"19200", "38400", "57600", "115200"};
+
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& args) {
   Options options;
   bool haveCommand = false;
   bool help = false;
+  std::set<std::string> given;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+    const std::string arg = Printable(args[i]);
     if (arg.rfind("--", 0) != 0) {
       if (haveCommand) throw UsageError("unexpected argument '" + arg + "'");
       const auto it = std::find_if(std::begin(kCommands), std::end(kCommands),
@@ -46,7 +51,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
     const std::size_t equals = arg.find('=');
     const bool hasInline = equals != std::string::npos;
     const std::string name = arg.substr(2, hasInline ? equals - 2 : std::string::npos);
-    const std::string inlineValue = hasInline ? arg.substr(equals + 1) : std::string();
+    const std::string inlineValue = hasInline ? args[i].substr(equals + 1) : std::string();
+    // "Last one wins" would hide a typing mistake in a long command line.
+    if (name != "help" && !given.insert(name).second) {
+      throw UsageError("option --" + name + " is given twice");
+    }
     auto flag = [&](bool& target) {
       if (hasInline) throw UsageError("option --" + name + " takes no value");
       target = true;
@@ -63,12 +72,20 @@ Options ParseOptions(const std::vector<std::string>& args) {
       if (options.port->empty()) throw UsageError("option --port needs a port name");
     } else if (name == "baud") {
       options.baud = OptionValue(args, i, name, inlineValue, hasInline);
+      if (std::find(std::begin(kRates), std::end(kRates), *options.baud) == std::end(kRates)) {
+        throw UsageError("--baud must be one of 19200, 38400, 57600, 115200");
+      }
     } else {
       const auto& settings = DeviceSettings();
       const auto it = std::find_if(settings.begin(), settings.end(),
                                    [&](const DeviceSetting& s) { return name == s.option; });
       if (it == settings.end()) throw UsageError("unknown option '" + arg + "'");
-      options.settings[it - settings.begin()] = OptionValue(args, i, name, inlineValue, hasInline);
+      const std::string value = OptionValue(args, i, name, inlineValue, hasInline);
+      if (!it->IndexForText(value)) {
+        throw UsageError(std::string(it->label) + ": " + Printable(value) +
+                         " is refused; allowed: " + it->ValuesText());
+      }
+      options.settings[it - settings.begin()] = value;
     }
   }
   if (help) {
@@ -99,7 +116,8 @@ std::string UsageText() {
       "\n"
       "Options:\n"
       "  --port NAME   COM name or device path (default: the first port found)\n"
-      "  --baud RATE   rate to talk to the device at: 19200 (default), 38400, 57600, 115200\n"
+      "  --baud RATE   rate to talk to the device at: 19200, 38400, 57600, 115200; without it\n"
+      "                a read starts at 19200 and, when nothing answers, tries the others\n"
       "  --json        print the result as JSON (ports, read, write)\n"
       "  --trace       show every byte sent and received on standard error\n"
       "  --help        show this text\n"
@@ -112,8 +130,9 @@ std::string UsageText() {
   }
   text +=
       "\n"
-      "Exit status: 0 on success, 1 when the port cannot be opened, the device does not\n"
-      "answer or a value is refused, 2 for a usage error.\n";
+      "Exit status: 0 on success, 1 when the port cannot be opened or the device does not\n"
+      "answer or hold what was written, 2 for a usage error (a refused value among them),\n"
+      "128 + the signal's number when ended by a signal (the port is closed first).\n";
   return text;
 }
 

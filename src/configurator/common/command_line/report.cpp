@@ -1,24 +1,10 @@
 #include "configurator/command_line/report.h"
 
+#include "configurator/printable.h"
+
 namespace configurator::command_line {
 
 namespace {
-
-const char* StatusText(ReplyStatus status) {
-  switch (status) {
-    case ReplyStatus::NoReply:
-      return "no reply";
-    case ReplyStatus::BadChecksum:
-      return "bad checksum";
-    case ReplyStatus::ShortFrame:
-      return "short reply";
-    case ReplyStatus::NotAsked:
-      return "not read";
-    case ReplyStatus::Good:
-      break;
-  }
-  return "ok";
-}
 
 // An item that is a number goes into JSON as a number, any other as a string.
 std::string JsonItem(const std::string& item) {
@@ -47,13 +33,14 @@ ReadReportView CollectRead(TFormPZRQ480& form) {
 
 std::vector<std::string> Problems(const ReadReportView& report) {
   std::vector<std::string> problems;
+  const std::string port = Printable(report.port);
   if (report.version.status != ReplyStatus::Good) {
-    problems.push_back(report.port + ": version query: " + StatusText(report.version.status));
+    problems.push_back(port + ": version query: " + ReplyStatusText(report.version.status));
   }
   for (const SettingReport& entry : report.settings) {
-    const std::string head = report.port + ": " + entry.setting->label + ": ";
+    const std::string head = port + ": " + entry.setting->label + ": ";
     if (entry.reply.status != ReplyStatus::Good) {
-      problems.push_back(head + StatusText(entry.reply.status));
+      problems.push_back(head + ReplyStatusText(entry.reply.status));
     } else if (entry.index < 0) {
       problems.push_back(head + "the device holds " + std::to_string(entry.reply.value) +
                          ", which is not a valid value");
@@ -63,17 +50,17 @@ std::vector<std::string> Problems(const ReadReportView& report) {
 }
 
 std::string FormatText(const ReadReportView& report) {
-  std::string text = "Port: " + report.port + " at " + report.searchBaud + " baud\n";
+  std::string text = "Port: " + Printable(report.port) + " at " + report.searchBaud + " baud\n";
   if (report.version.status == ReplyStatus::Good) {
     text += "Hardware version: " + HardwareVersionText(report.hardwareVersion) + "\n";
     text += "Software version: " + std::to_string(report.version.value) + "\n";
   } else {
-    text += std::string("Version: ") + StatusText(report.version.status) + "\n";
+    text += std::string("Version: ") + ReplyStatusText(report.version.status) + "\n";
   }
   for (const SettingReport& entry : report.settings) {
     text += std::string(entry.setting->label) + ": ";
     if (entry.reply.status != ReplyStatus::Good) {
-      text += StatusText(entry.reply.status);
+      text += ReplyStatusText(entry.reply.status);
     } else if (entry.index < 0) {
       text += "invalid value " + std::to_string(entry.reply.value);
     } else {
@@ -84,7 +71,38 @@ std::string FormatText(const ReadReportView& report) {
   return text;
 }
 
-std::string FormatJson(const ReadReportView& report) {
+namespace {
+
+// "write": {"sent": {...}, "notSent": [...], "differences": [...]}, as a member line.
+std::string WriteMember(const WriteReport& write) {
+  std::string sent;
+  std::string notSent;
+  for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
+    const DeviceSetting& setting = DeviceSettings()[i];
+    if (write.sent[i]) {
+      sent += (sent.empty() ? "" : ", ") + JsonString(setting.jsonKey) + ": " +
+              JsonItem(setting.ValueText(write.values[i]));
+    } else {
+      notSent += (notSent.empty() ? "" : ", ") + JsonString(setting.jsonKey);
+    }
+  }
+  std::string differences;
+  for (const std::string& line : write.differences) {
+    differences += (differences.empty() ? "" : ", ") + JsonString(line);
+  }
+  return "  \"write\": {\"sent\": {" + sent + "}, \"notSent\": [" + notSent +
+         "], \"differences\": [" + differences + "]}";
+}
+
+}  // namespace
+
+std::string FormatStoppedWriteJson(const std::string& port, const std::string& error,
+                                   const WriteReport& write) {
+  return "{\n  \"port\": " + JsonString(port) + ",\n  \"error\": " + JsonString(error) + ",\n" +
+         WriteMember(write) + "\n}\n";
+}
+
+std::string FormatJson(const ReadReportView& report, const WriteReport* write) {
   const bool versionGood = report.version.status == ReplyStatus::Good;
   std::string json = "{\n";
   json += "  \"port\": " + JsonString(report.port) + ",\n";
@@ -107,7 +125,9 @@ std::string FormatJson(const ReadReportView& report) {
   for (std::size_t i = 0; i < problems.size(); ++i) {
     json += (i ? ", " : "") + JsonString(problems[i]);
   }
-  json += "]\n}\n";
+  json += "]";
+  if (write) json += ",\n" + WriteMember(*write);
+  json += "\n}\n";
   return json;
 }
 

@@ -3,6 +3,7 @@
 #include "configurator/command_line/options.h"
 #include "configurator/command_line/report.h"
 #include "configurator/form_pzrq480.h"
+#include "configurator/printable.h"
 #include "ui/headless_application.h"
 
 #include <algorithm>
@@ -92,27 +93,46 @@ class Session {
     if (form_.cbPort.ItemIndex() < 0) {
       throw Failure{"no serial port found; name one with --port"};
     }
-    return form_.cbPort.Text();
+    return Printable(form_.cbPort.Text());
   }
 
-  void ChooseSearchBaud() {
-    form_.cbSearchBaud.SetText(options_.baud);
-    if (form_.cbSearchBaud.ItemIndex() < 0) {
-      throw UsageError("--baud must be one of 19200, 38400, 57600, 115200");
-    }
+  // The rate of --baud (checked by the parser), else the list's first.
+  void ChooseSearchBaud() { form_.cbSearchBaud.SetText(options_.baud.value_or("19200")); }
+
+  // "the device answers at 38400 baud" or that it answers at none of the four rates.
+  std::string WhereItAnswers(int found) const {
+    if (found < 0) return "no device answers at 19200, 38400, 57600 or 115200 baud";
+    const std::string rate = form_.cbSearchBaud.Items()[static_cast<std::size_t>(found)];
+    return "the device answers at " + rate + " baud (--baud " + rate + ")";
   }
 
-  void Show(const ReadReportView& report) {
-    out_ << (options_.json ? FormatJson(report) : FormatText(report));
+  void Show(const ReadReportView& report, const WriteReport* write = nullptr) {
+    out_ << (options_.json ? FormatJson(report, write) : FormatText(report));
   }
 
   int Read() {
     ChooseSearchBaud();
-    ChoosePort();
+    const std::string port = ChoosePort();
+    const std::string firstRate = form_.cbSearchBaud.Text();
+    // Without --baud the read looks at the other rates itself; with it, only where the
+    // device is is told.
+    form_.SearchOnSilence = !options_.baud;
     Handler([this] { form_.btnReadClick(); });
     const ReadReportView report = CollectRead(form_);
     Show(report);
-    const auto problems = Problems(report);
+    auto problems = Problems(report);
+    if (form_.LastSearch.ran) {
+      if (form_.LastSearch.answeredAt >= 0) {
+        err_ << port << ": no reply at " << firstRate << " baud; read at "
+             << form_.cbSearchBaud.Text() << " baud, where the device answers\n";
+      } else {
+        problems.push_back(port + ": " + WhereItAnswers(-1));
+      }
+    } else if (options_.baud && form_.LastRead.version.status == ReplyStatus::NoReply) {
+      int found = -1;
+      Handler([&] { found = form_.LocateDevice(); });
+      problems.push_back(port + ": no reply at " + firstRate + " baud; " + WhereItAnswers(found));
+    }
     for (const std::string& line : problems) err_ << line << "\n";
     return problems.empty() ? kExitOk : kExitFailed;
   }
@@ -120,24 +140,29 @@ class Session {
   int Write() {
     ChooseSearchBaud();
     const std::string port = ChoosePort();
-    // The values asked for, checked before anything is sent.
+    const std::string rate = form_.cbSearchBaud.Text();
+    // The values asked for (the parser checked them).
     std::array<int, 5> wanted{};
     for (std::size_t i = 0; i < wanted.size(); ++i) {
-      const DeviceSetting& setting = DeviceSettings()[i];
-      wanted[i] = -1;
-      if (!options_.settings[i]) continue;
-      const auto index = setting.IndexForText(*options_.settings[i]);
-      if (!index) {
-        throw Failure{port + ": " + setting.label + ": " + *options_.settings[i] + " is refused; " +
-                      "allowed: " + setting.ValuesText()};
-      }
-      wanted[i] = *index;
+      wanted[i] =
+          options_.settings[i] ? *DeviceSettings()[i].IndexForText(*options_.settings[i]) : -1;
     }
 
+    // The settings not given are written as the device holds them, so they are read
+    // first; a write goes to the rate asked for only, never to one found elsewhere.
+    form_.SearchOnSilence = false;
     Handler([this] { form_.btnReadClick(); });
     const ReadReportView before = CollectRead(form_);
     if (before.version.status != ReplyStatus::Good) {
-      throw Failure{port + ": version query: no answer from the device; nothing written"};
+      std::string message = port + " at " + rate +
+                            " baud: version query: " + ReplyStatusText(before.version.status) +
+                            "; nothing was written";
+      if (before.version.status == ReplyStatus::NoReply) {
+        int found = -1;
+        Handler([&] { found = form_.LocateDevice(); });
+        message += "; " + WhereItAnswers(found);
+      }
+      throw Failure{message};
     }
     for (std::size_t i = 0; i < wanted.size(); ++i) {
       const DeviceSetting& setting = DeviceSettings()[i];
@@ -146,27 +171,44 @@ class Session {
         list.SetItemIndex(wanted[i]);
       } else if (before.settings[i].index < 0) {
         throw Failure{port + ": " + setting.label + ": " + Problem(before.settings[i]) +
-                      "; give it on the command line; nothing written"};
-      } else {
-        wanted[i] = list.ItemIndex();
+                      "; give it on the command line; nothing was written"};
       }
     }
 
-    Handler([this] { form_.btnWriteClick(); });
-    if (!app_.Messages().empty()) throw Failure{port + ": " + app_.Messages().front()};
-    const ReadReportView after = CollectRead(form_);
-    Show(after);
-    int status = kExitOk;
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
-      const SettingReport& entry = after.settings[i];
-      if (entry.index == wanted[i]) continue;
-      const DeviceSetting& setting = DeviceSettings()[i];
-      err_ << after.port << ": " << setting.label << ": written "
-           << setting.Items()[static_cast<std::size_t>(wanted[i])] << ", reads back "
-           << (entry.index >= 0 ? entry.text : Problem(entry)) << "\n";
-      status = kExitFailed;
+    app_.ClearDialogs();
+    app_.RunHandler([this] { form_.btnWriteClick(); });
+    const WriteReport& write = form_.LastWrite;
+    if (!app_.Errors().empty()) {
+      if (!write.stoppedByError) throw Failure{app_.Errors().front()};
+      return WriteStopped(port, app_.Errors().front());
     }
-    return status;
+    if (!write.started) {
+      throw Failure{app_.Messages().empty() ? port + ": nothing was written"
+                                            : app_.Messages().front()};
+    }
+    Show(CollectRead(form_), &write);
+    for (const std::string& line : write.differences) err_ << port << ": " << line << "\n";
+    return write.differences.empty() ? kExitOk : kExitFailed;
+  }
+
+  // A write an error cut short: the error, then what reached the device and what did not.
+  int WriteStopped(const std::string& port, const std::string& error) {
+    const WriteReport& write = form_.LastWrite;
+    if (options_.json) {
+      out_ << FormatStoppedWriteJson(form_.ComPort ? form_.ComPort->Port() : port, error, write);
+    }
+    err_ << Printable(error) << "\n";
+    std::string sent;
+    std::string notSent;
+    for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
+      const DeviceSetting& setting = DeviceSettings()[i];
+      std::string& list = write.sent[i] ? sent : notSent;
+      list += (list.empty() ? "" : ", ") + std::string(setting.label);
+      if (write.sent[i]) list += " " + setting.ValueText(write.values[i]);
+    }
+    err_ << port << ": sent before the error: " << (sent.empty() ? "nothing" : sent) << "\n";
+    err_ << port << ": not written: " << (notSent.empty() ? "nothing" : notSent) << "\n";
+    return kExitFailed;
   }
 
   int Detect() {
@@ -199,14 +241,7 @@ class Session {
     if (entry.reply.status == ReplyStatus::Good) {
       return "invalid value " + std::to_string(entry.reply.value);
     }
-    switch (entry.reply.status) {
-      case ReplyStatus::BadChecksum:
-        return "bad checksum";
-      case ReplyStatus::ShortFrame:
-        return "short reply";
-      default:
-        return "no reply";
-    }
+    return ReplyStatusText(entry.reply.status);
   }
 
   const Options& options_;
@@ -238,9 +273,10 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     err << "pzrq480-cli: " << error.what() << "\n\n" << UsageText();
     return kExitUsage;
   } catch (const Failure& failure) {
-    err << failure.message << "\n";
+    // Port errors carry the port's name as given; a control character in it is spelled out.
+    err << Printable(failure.message) << "\n";
   } catch (const std::exception& error) {
-    err << error.what() << "\n";
+    err << Printable(error.what()) << "\n";
   }
   return kExitFailed;
 }

@@ -46,6 +46,8 @@ struct DeviceSetting {
   std::string ValuesText() const;
   // The list index a reply value selects; -1 when the list has no such item.
   int IndexForReply(std::uint8_t value) const;
+  // A value on the wire as people read it: its list item, else the number.
+  std::string ValueText(std::uint8_t value) const;
   // The byte written for list index `index` (which must be a valid index).
   std::uint8_t ValueForIndex(int index) const;
   // The list index a user's text names: an item's text, or a value on the wire

@@ -9,6 +9,7 @@
 #include "ui/controls.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -24,7 +25,13 @@ enum class ReplyStatus {
   NoReply,      // no byte arrived after the request was sent
   BadChecksum,  // a frame arrived but its XOR is not zero
   ShortFrame,   // a frame with a good XOR but too short to hold the bytes a reply carries
+  NoSilence,    // bytes kept coming until the wait's limit: no frame ever ended
+  LongFrame,    // a frame longer than the receive buffer: no reply is that long
+  Echo,         // the frame repeats the request just sent: a loopback, not a device
 };
+
+// How a status reads in messages: "no reply", "bad checksum", ...
+const char* ReplyStatusText(ReplyStatus status);
 
 struct ReplyResult {
   ReplyStatus status = ReplyStatus::NotAsked;
@@ -37,6 +44,23 @@ struct ReadReport {
   std::array<ReplyResult, 5> settings;  // in the order of DeviceSettings()
 };
 
+// What became of the last write, setting by setting in the order of DeviceSettings().
+struct WriteReport {
+  bool started = false;  // the version query answered, so setting frames went out
+  std::array<std::uint8_t, 5> values{};
+  std::array<bool, 5> sent{};  // whose whole frame the port took
+  bool stoppedByError = false;
+  // After the read-back: one line per setting the device does not report as written,
+  // "XpressNet address: 9 written, the device reports 12".
+  std::vector<std::string> differences;
+};
+
+// Where a search of the other rates found the device (an index of cbSearchBaud).
+struct RateSearch {
+  bool ran = false;
+  int answeredAt = -1;  // -1: no rate answered
+};
+
 class TFormPZRQ480 : public comport::TComponent {
  public:
   static constexpr std::size_t kRxBufSize = 11;
@@ -44,6 +68,10 @@ class TFormPZRQ480 : public comport::TComponent {
   static constexpr std::int32_t kMinReplySize = 4;
   // Ticks of Timer1 without a received byte that end a frame: the 6th tick.
   static constexpr std::intptr_t kSilenceTicks = 5;
+  // The longest wait for a reply after its request. A reply is at most a buffer's worth of
+  // bytes (6 ms at 19200 baud) and the 60 ms of silence that end it; a line that has not
+  // fallen silent by then is not answering, whatever it sends.
+  static constexpr std::chrono::milliseconds kReplyLimit{500};
   // The rates cbSearchBaud offers, in its order.
   static constexpr std::array<comport::TBaudRate, 4> kSearchRates{
       comport::br19200, comport::br38400, comport::br57600, comport::br115200};
@@ -76,7 +104,9 @@ class TFormPZRQ480 : public comport::TComponent {
   // ---- Device link ----
   void SendByte(std::uint8_t b);
   bool CheckFrame() const;
-  void AwaitReply();
+  // Waits until silence ends a frame (true) or kReplyLimit has passed (false; the next
+  // frame then starts at entry 0).
+  bool AwaitReply();
   // Sets the silence counter to 0 and wakes Timer1, which sleeps once a frame has ended.
   void RestartSilence();
 
@@ -84,8 +114,17 @@ class TFormPZRQ480 : public comport::TComponent {
   // fresh frame with a good checksum answers. Opens the port if needed and closes it.
   bool ProbeDevice();
 
+  // Tries the version query at the rates of cbSearchBaud other than the selected one,
+  // on the port of cbPort; the selection is left as it was. The index that answered,
+  // or -1. Opens the port if needed and closes it.
+  int LocateDevice();
+
   // True while a read or a write runs.
   bool Busy() const { return busy_; }
+
+  // Whether a read that gets no reply at all looks for the device at the other rates
+  // (and, where it answers, selects that rate and reads there).
+  bool SearchOnSilence = true;
 
   // Told of every byte sent (true) and received (false), for tracing.
   std::function<void(bool sent, std::uint8_t byte)> OnTrace;
@@ -137,9 +176,13 @@ class TFormPZRQ480 : public comport::TComponent {
   std::int32_t FrameDone = 0;
   // Bytes received since the current request began; a frame is a reply only if some are.
   std::int32_t RxSinceRequest = 0;
+  // The bytes of the last request, its checksum included, as they went out.
+  std::vector<std::uint8_t> LastRequest;
 
   // Outcome of the last read, request by request.
   ReadReport LastRead;
+  RateSearch LastSearch;
+  WriteReport LastWrite;
 
  private:
   // Thrown at a wait when the window asked to close during an operation.
@@ -159,8 +202,19 @@ class TFormPZRQ480 : public comport::TComponent {
   // Sends the version query into LastRead (with the hardware version); true on a good reply.
   bool QueryVersion();
   void FillList(const DeviceSetting& setting);
-  void ReadSettings();
+  enum class ReadPurpose { Click, WriteBack };
+  void ReadSettings(ReadPurpose purpose);
+  // The version query and the five settings at the port's current rate, into the lists.
+  void ReadAtCurrentRate();
+  bool NothingAnswered() const;
+  // The search of LocateDevice on the open port; leaves it open at the rate it started at.
+  int SearchOtherRates();
   void WriteSettings();
+  // Closes the port after a failure; a second failure while closing is not shown.
+  void ClosePortQuietly();
+  std::string RateText(int index) const;
+  std::string WriteProgressText() const;
+  void CompareReadBack();
   // COM1..COM20 that `port` opens, in order. `held`, a port this window holds open on
   // ComPort, counts as there without being opened again.
   static std::vector<std::string> OpenablePorts(comport::TComPort& port,
@@ -173,6 +227,8 @@ class TFormPZRQ480 : public comport::TComponent {
 
   bool busy_ = false;
   bool abandon_ = false;
+  // While setting frames go out, a close request waits for them: never half a frame.
+  bool finishingWrites_ = false;
   // Not one of the window's controls: it only delays the port probe after a change.
   ui::Timer reprobeTimer_{"ReprobeTimer", nullptr, kReprobeDelayMs};
   bool reprobePending_ = false;  // a change came during a read or write

@@ -33,6 +33,8 @@ inline constexpr std::chrono::milliseconds kRequestTimeout{50};
 inline constexpr std::chrono::milliseconds kReplyTime{0};
 // Longer runs without a pause end the frame anyway, so garbage cannot grow without bound.
 inline constexpr std::size_t kMaxFrame = 64;
+// A chattering line sends a byte this often: never silent long enough to end a frame.
+inline constexpr std::chrono::milliseconds kChatterInterval{40};
 
 inline constexpr std::uint8_t kVersionQuery = 0xF0;
 inline constexpr std::uint8_t kSettingCommand = 0xF2;
@@ -69,7 +71,8 @@ std::optional<std::uint8_t> CodeOfRate(std::uint32_t rate);
 // Whether the device stores `value` for setting `n` (the ranges the device accepts).
 bool SettingValueValid(Setting n, std::uint8_t value);
 
-// Ways the device's replies go wrong. Requests are still processed (writes are stored).
+// Ways the device's replies go wrong. Requests are still processed (writes are stored),
+// except once a StopAfter device is cut off.
 enum class Fault {
   None,
   Silent,       // no reply at all
@@ -78,12 +81,16 @@ enum class Fault {
   LateReply,    // the reply `gap` after the request instead of at once
   Noise,        // one to three random bytes before and after the reply, in the same burst
   LongReply,    // the reply padded with zero bytes to `longLength` bytes (XOR still 0)
+  Chatter,      // besides its replies, a random byte every kChatterInterval while open
+  Echo,         // every received byte sent straight back and no reply of its own (loopback)
+  StopAfter,    // cut off once `stopAfter` settings are stored: nothing stored or answered
 };
 
 struct FaultConfig {
   Fault fault = Fault::None;
   std::chrono::milliseconds gap{100};
   std::size_t longLength = 16;
+  std::size_t stopAfter = 1;
   bool operator==(const FaultConfig&) const = default;
 };
 
@@ -97,6 +104,7 @@ enum class RequestKind {
   ValueRefused,    // a write of a value the setting cannot take: not stored
   Incomplete,      // a known request cut short by silence
   WrongRate,       // bytes at another rate than the device's
+  CutOff,          // a StopAfter device that is cut off: ignored
 };
 
 const char* KindName(RequestKind kind);
@@ -121,6 +129,11 @@ class Pzrq480Model {
   const DeviceState& State() const { return state_; }
   void SetState(const DeviceState& state) { state_ = state; }
   void SetFault(const FaultConfig& fault) { fault_ = fault; }
+  const FaultConfig& Faults() const { return fault_; }
+  // Whether a StopAfter device has stored its last setting and is gone from the line.
+  bool CutOff() const;
+  // The next byte of a chattering line.
+  std::uint8_t ChatterByte();
 
   // One whole frame, received at `lineRate`.
   Exchange HandleFrame(std::span<const std::uint8_t> frame, std::uint32_t lineRate);
@@ -150,6 +163,7 @@ class Pzrq480Model {
   std::uint32_t partialRate_ = 0;
   bool partialGarbled_ = false;
   Clock::time_point lastByte_{};
+  std::size_t stored_ = 0;  // settings stored since the start
 };
 
 }  // namespace device

@@ -21,10 +21,12 @@ enum class Command { Help, Ports, Read, Write, Detect };
 struct Options {
   Command command = Command::Help;
   std::optional<std::string> port;  // a COM name or a device path
-  std::string baud = "19200";       // the search rate
+  // The search rate; without it a read that gets no reply looks at the other rates.
+  std::optional<std::string> baud;
   bool json = false;
   bool trace = false;
-  // Per setting, in wire order: the text given on the command line.
+  // Per setting, in wire order: the text given on the command line (checked to be one
+  // of the setting's values).
   std::array<std::optional<std::string>, 5> settings;
 };
 

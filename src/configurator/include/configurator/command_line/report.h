@@ -30,7 +30,11 @@ ReadReportView CollectRead(TFormPZRQ480& form);
 std::vector<std::string> Problems(const ReadReportView& report);
 
 std::string FormatText(const ReadReportView& report);
-std::string FormatJson(const ReadReportView& report);
+// With a write, a "write" member tells what was sent and what the read-back differs in.
+std::string FormatJson(const ReadReportView& report, const WriteReport* write = nullptr);
+// A write an error stopped: the port, the error and what was sent and what not.
+std::string FormatStoppedWriteJson(const std::string& port, const std::string& error,
+                                   const WriteReport& write);
 
 // A JSON string literal.
 std::string JsonString(const std::string& text);

@@ -1,0 +1,64 @@
+// What a serial port name stands for and whether it can be used now: for port lists,
+// tooltips and the reason under an open failure.
+#pragma once
+
+#include "winapi/types.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace winapi {
+
+// Whether a port can be opened now and, when not, why.
+enum class PortState {
+  kUsable,
+  kMissing,           // no such device (or absent hardware)
+  kNotTerminal,       // the name leads to something that is no serial device
+  kInUse,             // another program has it open
+  kConsole,           // the system console
+  kLocked,            // a live process's lock file claims it
+  kPermissionDenied,  // the user may not open it
+  kFailed,            // any other failure; `error` tells
+};
+
+// A USB serial adapter as the kernel describes it.
+struct UsbAdapter {
+  std::string manufacturer;
+  std::string product;
+  std::string vendorId;   // four hex digits
+  std::string productId;  // four hex digits
+  std::string serialNumber;
+  std::string byIdLink;  // its /dev/serial/by-id name; empty when it has none
+};
+
+struct PortDescription {
+  std::string name;          // "COM5", or a device path
+  std::string devicePath;    // what the name resolves to; empty when nothing
+  std::string friendlyName;  // the system's name for the device (Windows)
+  PortState state = PortState::kMissing;
+  DWORD error = ERROR_SUCCESS;  // the open's Windows error when it failed
+  unsigned long holderPid = 0;  // kInUse, kLocked; 0 when unknown
+  std::string holderProgram;    // kInUse; empty when unknown
+  std::string group;            // kPermissionDenied: the device's group
+  std::optional<UsbAdapter> usb;
+};
+
+// Describes one port name (a COM name, or on Linux a device path or a virtual line) by
+// opening it as the window's probe does and closing it again.
+PortDescription DescribePort(const std::string& name);
+
+// COM1..COM20 and every further port the system (Windows) or the port map (Linux)
+// knows, in number order, each described; missing ones included.
+std::vector<PortDescription> DescribePorts();
+
+// "usable", "in use by socat (pid 12)", "the system console", "locked by pid 7",
+// "permission denied (group dialout)", "missing", ...
+std::string StateText(const PortDescription& port);
+
+// The reason an open of `name` just failed with `error`, in words for a user, with the
+// device path and what to do where that helps. Linux knows the reason of the last
+// refused open on this thread; Windows goes by the error number.
+std::string OpenFailureReason(const std::string& name, DWORD error);
+
+}  // namespace winapi
