@@ -61,9 +61,13 @@ TFormPZRQ480::TFormPZRQ480(ui::Application& app)
   SpeedButton1.OnClick = [this] { SpeedButton1Click(); };
   Timer1.OnTimer = [this] { Timer1Timer(); };
   app_.AddTimer(Timer1);
+  reprobeTimer_.SetEnabled(false);
+  reprobeTimer_.OnTimer = [this] { ReprobeTimerTick(); };
+  app_.AddTimer(reprobeTimer_);
 }
 
 TFormPZRQ480::~TFormPZRQ480() {
+  app_.RemoveTimer(reprobeTimer_);
   app_.RemoveTimer(Timer1);
   try {
     FormDestroy();

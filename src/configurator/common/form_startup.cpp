@@ -1,5 +1,8 @@
 // Start-up (lists and the port probe), shut-down and the information box.
 #include "configurator/form_pzrq480.h"
+
+#include "configurator/port_hint.h"
+#include "winapi/ascii_case.h"
 #include "winapi/network_port.h"
 #include "winapi/port_probe.h"
 
@@ -25,28 +28,40 @@ void TFormPZRQ480::FormCreate() {
     };
   }
 
-  cbPort.Clear();
+  FillPortList(OpenablePorts(*ComPort));
+  if (!cbPort.Items().empty()) cbPort.SetItemIndex(0);
+}
+
+std::vector<std::string> TFormPZRQ480::OpenablePorts(comport::TComPort& port,
+                                                     const std::string& held) {
+  std::vector<std::string> names;
   const winapi::PortProbe probe;
   for (int i = kFirstProbedPort; i <= kLastProbedPort; ++i) {
-    if (ComPort->Connected()) ComPort->Close();
+    if (port.Connected()) port.Close();
     const std::string name = "COM" + std::to_string(i);
     // A network port may take seconds to answer or fail: listed without a probe, so the
     // window never waits for the network; opening it for a read or write tells.
-    if (winapi::OpensNetworkPort(name)) {
-      cbPort.Add(name);
+    if (winapi::OpensNetworkPort(name) ||
+        (!held.empty() && winapi::EqualsIgnoringAsciiCase(name, held))) {
+      names.push_back(name);
       continue;
     }
-    ComPort->SetPort(name);
-    ComPort->SetBaudRate(comport::br19200);
+    port.SetPort(name);
+    port.SetBaudRate(comport::br19200);
     try {
-      ComPort->Open();
-      if (ComPort->Connected()) cbPort.Add(name);
-      ComPort->Close();
+      port.Open();
+      if (port.Connected()) names.push_back(name);
+      port.Close();
     } catch (const comport::EComPort&) {
       // Absent or busy: simply not listed.
     }
   }
-  if (!cbPort.Items().empty()) cbPort.SetItemIndex(0);
+  return names;
+}
+
+void TFormPZRQ480::FillPortList(const std::vector<std::string>& names) {
+  cbPort.Clear();
+  for (const std::string& name : names) cbPort.Add(name, PortHint(name));
 }
 
 void TFormPZRQ480::FormDestroy() {

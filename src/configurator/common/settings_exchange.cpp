@@ -110,6 +110,7 @@ void TFormPZRQ480::ClosePortQuietly() {
 
 void TFormPZRQ480::EndOperation() {
   busy_ = false;
+  if (reprobePending_) reprobeTimer_.SetEnabled(true);
   pWait.SetVisible(false);
   btnRead.SetEnabled(true);
   btnWrite.SetEnabled(true);

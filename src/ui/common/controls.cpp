@@ -53,13 +53,15 @@ void Button::Click() {
 
 void ComboBox::Clear() {
   items_.clear();
+  hints_.clear();
   itemIndex_ = -1;
   text_.clear();
   Changed();
 }
 
-void ComboBox::Add(const std::string& item) {
+void ComboBox::Add(const std::string& item, const std::string& hint) {
   items_.push_back(item);
+  hints_.push_back(hint);
   Changed();
 }
 

@@ -256,6 +256,53 @@ TEST_F(FormWindowTest, ReadSettingsFillsTheListsAndTheVersion) {
   EXPECT_FALSE(form->ComPort->Connected());
 }
 
+// Without the mend, the focus stays on the control after the button that was disabled
+// during the operation, and the next Space opens a list instead of reading again.
+TEST_F(FormWindowTest, FocusReturnsToTheButtonThatStartedTheOperation) {
+  AddDevice("COM3");
+  Start();
+  view->Widget().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view->Widget()));
+  for (const char* name : {"btnRead", "btnWrite"}) {
+    SCOPED_TRACE(name);
+    auto* button = Get<QPushButton>(name);
+    button->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), button);
+    QWidget* focusDuring = nullptr;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (form->Busy() && !focusDuring) focusDuring = QApplication::focusWidget();
+    });
+    watch.start(1);
+    QTest::keyClick(button, Qt::Key_Space);
+    watch.stop();
+    EXPECT_EQ(Get<QLabel>("lVer")->text(), "HW ver.: 1.2,  SW ver.: 7");
+    // Disabled meanwhile, the button had handed the focus on.
+    EXPECT_NE(focusDuring, nullptr);
+    EXPECT_NE(focusDuring, button);
+    EXPECT_EQ(QApplication::focusWidget(), button);
+  }
+}
+
+// The focus moved on by the user during the operation stays where the user put it.
+TEST_F(FormWindowTest, FocusMovedDuringTheOperationStaysWhereItWasPut) {
+  AddDevice("COM3");
+  Start();
+  view->Widget().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view->Widget()));
+  auto* button = Get<QPushButton>("btnRead");
+  auto* chosen = Get<QComboBox>("cbCommStat");
+  button->setFocus();
+  QTimer mover;
+  QObject::connect(&mover, &QTimer::timeout, [&] {
+    if (form->Busy() && QApplication::focusWidget() != chosen) chosen->setFocus();
+  });
+  mover.start(1);
+  QTest::keyClick(button, Qt::Key_Space);
+  mover.stop();
+  EXPECT_EQ(QApplication::focusWidget(), chosen);
+}
+
 TEST_F(FormWindowTest, InformationButtonShowsThePlainMessage) {
   Start();
   QString caption;

@@ -125,6 +125,27 @@ TEST_F(QtWindowTest, ListsShowTheModelsItemsAndSelection) {
   EXPECT_EQ(inner->currentIndex(), -1);
 }
 
+TEST_F(QtWindowTest, ItemHintsAreTheItemsTooltips) {
+  auto* edit = Get<QComboBox>("cbEdit");
+  EXPECT_FALSE(edit->itemData(0, Qt::ToolTipRole).isValid());
+  form.edit.Clear();
+  form.edit.Add("COM3", "/dev/ttyS2");
+  form.edit.Add("COM5");
+  form.edit.Add("COM9", "/dev/ttyUSB4");
+  ASSERT_EQ(edit->count(), 3);
+  EXPECT_EQ(edit->itemData(0, Qt::ToolTipRole).toString(), "/dev/ttyS2");
+  EXPECT_FALSE(edit->itemData(1, Qt::ToolTipRole).isValid());
+  EXPECT_EQ(edit->itemData(2, Qt::ToolTipRole).toString(), "/dev/ttyUSB4");
+  // The same names leading elsewhere: only the hints change.
+  form.edit.Clear();
+  form.edit.Add("COM3", "/dev/ttyACM0");
+  form.edit.Add("COM5", "/dev/ttyUSB1");
+  form.edit.Add("COM9");
+  EXPECT_EQ(edit->itemData(0, Qt::ToolTipRole).toString(), "/dev/ttyACM0");
+  EXPECT_EQ(edit->itemData(1, Qt::ToolTipRole).toString(), "/dev/ttyUSB1");
+  EXPECT_FALSE(edit->itemData(2, Qt::ToolTipRole).isValid());
+}
+
 TEST_F(QtWindowTest, FilledFixedListSelectsOnlyWhatTheModelSelects) {
   // The toolkit would select the first item of a filled fixed list by itself; the model
   // must not hear of it.

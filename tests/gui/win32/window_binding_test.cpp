@@ -5,12 +5,18 @@
 
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 namespace gui_win32::testing {
 namespace {
 
 class WindowBinding : public TestFormWindow {
  protected:
+  // The control a focused window belongs to: an editable list's edit field is the list's.
+  HWND FocusedControlOf(HWND focus) const {
+    while (focus && GetParent(focus) != window->Handle()) focus = GetParent(focus);
+    return focus;
+  }
   int Count(const char* name) const {
     return static_cast<int>(SendMessageA(Find(name), CB_GETCOUNT, 0, 0));
   }
@@ -92,6 +98,85 @@ TEST_F(WindowBinding, TypingInAnEditableListReachesTheModel) {
   EXPECT_EQ(form.edit.ItemIndex(), -1);
 }
 
+// Key presses as the keyboard makes them, through the system's input queue to the
+// window with the focus. Virtual-key codes: letters and digits are their upper-case
+// characters.
+void PressKeys(std::initializer_list<WORD> keys, bool shift = false) {
+  std::vector<INPUT> inputs;
+  auto add = [&](WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(input);
+  };
+  if (shift) add(VK_SHIFT, false);
+  for (WORD key : keys) {
+    add(key, false);
+    add(key, true);
+  }
+  if (shift) add(VK_SHIFT, true);
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Without the mend, the first edit change after a pick was mirrored back as "select
+// nothing" (which empties the field) and the text set anew with the caret at 0: "COM9"
+// typed over a picked "COM3" became "OM9C", and End, Backspace, 9 gave "9COM".
+TEST_F(WindowBinding, KeysTypedInAnEditableListEditItsTextAsInAnyComboBox) {
+  form.edit.Add("COM1");
+  form.edit.Add("COM3");
+  window->Show();
+  SetForegroundWindow(window->Handle());
+  const HWND list = Find("edit");
+  const HWND field = FindWindowExA(list, nullptr, "Edit", nullptr);
+  ASSERT_NE(field, nullptr);
+  SetFocus(list);
+  ASSERT_TRUE(PumpUntil(app, [&] { return GetFocus() == field; }));
+  // The arrow key picks the next item, as the user picks COM3 after COM1.
+  const auto pickCom3 = [&] {
+    form.edit.SetItemIndex(0);
+    PressKeys({VK_DOWN});
+    return PumpUntil(app, [&] { return form.edit.ItemIndex() == 1; });
+  };
+  const auto typed = [&](const std::string& text) {
+    PumpUntil(
+        app, [&] { return form.edit.Text() == text; }, std::chrono::seconds(5));
+    EXPECT_EQ(TextOf(field), text);
+    EXPECT_EQ(form.edit.Text(), text);
+    EXPECT_EQ(form.edit.ItemIndex(), -1);
+  };
+
+  ASSERT_TRUE(pickCom3());
+  EXPECT_EQ(TextOf(field), "COM3");
+  SendMessageA(list, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));  // all selected
+  PressKeys({'C', 'O', 'M'}, true);
+  PressKeys({'9'});
+  typed("COM9");
+
+  ASSERT_TRUE(pickCom3());
+  PressKeys({VK_END, VK_BACK, '9'});
+  typed("COM9");
+  PressKeys({VK_HOME, VK_DELETE});
+  typed("OM9");
+
+  // Picking an item from the open list after typing selects it, also the item the list
+  // still had selected.
+  for (int index : {1, 1, 0}) {
+    SCOPED_TRACE(index);
+    PressKeys({VK_F4});  // opens the list
+    ASSERT_TRUE(PumpUntil(app, [&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) != 0; }));
+    SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PressKeys({VK_RETURN});
+    ASSERT_TRUE(PumpUntil(app, [&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) == 0; }));
+    ASSERT_TRUE(PumpUntil(app, [&] { return form.edit.ItemIndex() == index; }));
+    EXPECT_EQ(form.edit.Text(), index == 1 ? "COM3" : "COM1");
+    EXPECT_EQ(TextOf(field), form.edit.Text());
+    PressKeys({VK_END, 'X'});  // no shift: a small x
+    typed(form.edit.Items()[static_cast<std::size_t>(index)] + "x");
+  }
+}
+
 TEST_F(WindowBinding, ButtonClickRunsTheHandlerAndAnErrorGoesToTheErrorDisplay) {
   int clicks = 0;
   form.push.OnClick = [&] {
@@ -124,6 +209,51 @@ TEST_F(WindowBinding, SpeedButtonClicksWithoutTakingTheFocus) {
   PostMessageA(speed, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
   ASSERT_TRUE(PumpUntil(app, [&] { return clicks == 1; }));
   EXPECT_EQ(GetFocus(), list);
+}
+
+// Without the mend, disabling the focused button leaves the focus with no control, and it
+// stays there when the button is enabled again; a message box then gives it to the frame.
+TEST_F(WindowBinding, FocusReturnsToAButtonDisabledWhileItHadTheFocus) {
+  app.SetTitle("Focus test");
+  window->Show();
+  SetForegroundWindow(window->Handle());
+  const HWND push = Find("push");
+  SetFocus(push);
+  ASSERT_TRUE(PumpUntil(app, [&] { return GetFocus() == push; }));
+  HWND focusDuring = push;
+  bool boxSeen = false;
+  ui::Timer closer{"closer", &form.window, 10};
+  closer.OnTimer = [&] {
+    if (HWND box = FindWindowA("#32770", "Focus test")) {
+      boxSeen = true;
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  };
+  form.push.OnClick = [&] {
+    form.push.SetEnabled(false);
+    app.ProcessMessages();
+    focusDuring = GetFocus();
+    form.push.SetEnabled(true);
+    // A message at the end of the operation, as an error display would show.
+    app.AddTimer(closer);
+    app.ShowMessage("Done");
+    app.RemoveTimer(closer);
+  };
+  SendMessageA(push, BM_CLICK, 0, 0);
+  EXPECT_TRUE(boxSeen);
+  EXPECT_EQ(focusDuring, Find("fixedList"));
+  ASSERT_TRUE(PumpUntil(app, [&] { return GetActiveWindow() == window->Handle(); }));
+  EXPECT_EQ(GetFocus(), push);
+
+  // The focus moved on meanwhile stays where it was put.
+  const HWND other = Find("edit");
+  form.push.OnClick = [&] {
+    form.push.SetEnabled(false);
+    SetFocus(other);
+    form.push.SetEnabled(true);
+  };
+  SendMessageA(push, BM_CLICK, 0, 0);
+  EXPECT_EQ(FocusedControlOf(GetFocus()), other);
 }
 
 TEST_F(WindowBinding, CloseAsksTheModelFirst) {

@@ -1,6 +1,7 @@
 // The window program on Linux: the configurator's window on Qt 6. It takes no arguments
 // besides --help and --version and keeps no files.
 #include "configurator/form_pzrq480.h"
+#include "configurator/port_watch.h"
 #include "gui_qt/close_on_signals.h"
 #include "gui_qt/qt_application.h"
 #include "gui_qt/qt_window.h"
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
     gui_qt::CloseOnSignals closeOnSignals(window.Widget());
     // The widgets mirror their models from here on, so start-up fills the real lists.
     app.RunHandler([&] { form.FormCreate(); });
+    // Adapters plugged in or out later, and port-map changes, update the port list.
+    configurator::PortWatch portWatch([&form] { form.PortsChanged(); });
     window.Show();
     if (!app.Terminated()) qtApp.exec();
     // Leaving this scope destroys the form, which closes the port if it is open.

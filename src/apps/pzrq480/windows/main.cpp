@@ -1,5 +1,6 @@
 // The window program on Windows: the configurator's window on the system's own controls.
 #include "configurator/form_pzrq480.h"
+#include "configurator/port_watch.h"
 #include "gui_win32/win32_application.h"
 #include "gui_win32/win32_window.h"
 #include "runtime/main_thread.h"
@@ -16,6 +17,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     gui_win32::Win32Window window(form.Window(), app);
     // The controls mirror their models from here on, so start-up fills the real lists.
     app.RunHandler([&] { form.FormCreate(); });
+    // Adapters plugged in or out later update the port list.
+    configurator::PortWatch portWatch([&form] { form.PortsChanged(); });
     window.Show();
     return app.Run();
   } catch (const std::exception& error) {

@@ -100,6 +100,9 @@ class TFormPZRQ480 : public comport::TComponent {
   // The window's close request: false while a read or write runs; that operation is
   // then abandoned at its next wait, the port is closed and the application asked to end.
   bool FormCloseQuery();
+  // Serial devices or port-map entries came or went (told by a PortWatch): cbPort is
+  // probed again once the changes have settled, and never while a read or write runs.
+  void PortsChanged();
 
   // ---- Device link ----
   void SendByte(std::uint8_t b);
@@ -134,6 +137,10 @@ class TFormPZRQ480 : public comport::TComponent {
   ui::Window window_;
 
  public:
+  // How long the port list waits after the last change before it probes again: a new
+  // adapter's device gets its permissions and links a moment after it appears.
+  static constexpr int kReprobeDelayMs = 500;
+
   // ---- Controls, in creation order ----
   ui::Label Label1;
   ui::Label Label8;
@@ -213,11 +220,23 @@ class TFormPZRQ480 : public comport::TComponent {
   std::string RateText(int index) const;
   std::string WriteProgressText() const;
   void CompareReadBack();
+  // COM1..COM20 that `port` opens, in order. `held`, a port this window holds open on
+  // ComPort, counts as there without being opened again.
+  static std::vector<std::string> OpenablePorts(comport::TComPort& port,
+                                                const std::string& held = {});
+  void FillPortList(const std::vector<std::string>& names);
+  void ReprobeTimerTick();
+  // Probes the ports again; keeps the selected item where that port is still listed and
+  // the typed text.
+  void ReprobePorts();
 
   bool busy_ = false;
   bool abandon_ = false;
   // While setting frames go out, a close request waits for them: never half a frame.
   bool finishingWrites_ = false;
+  // Not one of the window's controls: it only delays the port probe after a change.
+  ui::Timer reprobeTimer_{"ReprobeTimer", nullptr, kReprobeDelayMs};
+  bool reprobePending_ = false;  // a change came during a read or write
 };
 
 }  // namespace configurator

@@ -38,6 +38,13 @@ void ComboWidget::SyncOwn() {
     box_.clear();
     for (const std::string& item : combo_.Items()) box_.addItem(QString::fromStdString(item));
   }
+  const auto& hints = combo_.ItemHints();
+  for (int i = 0; i < box_.count() && i < static_cast<int>(hints.size()); ++i) {
+    const QString hint = QString::fromStdString(hints[static_cast<std::size_t>(i)]);
+    if (box_.itemData(i, Qt::ToolTipRole).toString() != hint) {
+      box_.setItemData(i, hint.isEmpty() ? QVariant() : QVariant(hint), Qt::ToolTipRole);
+    }
+  }
   // A fixed list selects its first item by itself when filled: the model decides.
   if (box_.currentIndex() != combo_.ItemIndex()) box_.setCurrentIndex(combo_.ItemIndex());
   if (box_.isEditable()) {

@@ -6,6 +6,7 @@
 #include "ui/controls.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -39,10 +40,16 @@ class ModelWidget {
   QObject& Context() { return context_; }
 
  private:
+  // Disabling the control that has the focus moves the focus on to the next control;
+  // enabled again, it takes the focus back unless the focus has moved on since.
+  void SyncEnabled();
+
   ui::Control& model_;
   QWidget& widget_;
   QObject context_;
   bool syncing_ = false;
+  bool focusTaken_ = false;
+  QPointer<QWidget> focusTakenBy_;  // where the focus went when this control was disabled
 };
 
 // Builds the widget of one child control model (of any kind but Window and Timer) inside

@@ -116,9 +116,7 @@ void Win32Window::Mirror(Binding& binding) {
   const bool visible = model.Visible() && !Covered(binding);
   const bool shown = HasStyle(binding.handle, WS_VISIBLE);
   if (shown != visible) ShowWindow(binding.handle, visible ? SW_SHOWNA : SW_HIDE);
-  if (!IsWindowEnabled(binding.handle) != !model.Enabled()) {
-    EnableWindow(binding.handle, model.Enabled());
-  }
+  MirrorEnabled(binding);
   mirroring_ = false;
   // A container that appears or goes hides or uncovers the labels under it.
   const bool container =
@@ -128,6 +126,45 @@ void Win32Window::Mirror(Binding& binding) {
       if (other.model->Kind() == ui::ControlKind::Label && other.model->Parent() == model.Parent())
         Mirror(other);
     }
+  }
+}
+
+void Win32Window::MirrorEnabled(Binding& binding) {
+  const bool enable = binding.model->Enabled();
+  if (!IsWindowEnabled(binding.handle) == !enable) return;
+  if (!enable) {
+    const bool hadFocus = FocusedControl() == binding.handle;
+    // A disabled window loses the focus to nobody: the keyboard would reach no control.
+    EnableWindow(binding.handle, FALSE);
+    if (!hadFocus) return;
+    const HWND next = GetNextDlgTabItem(handle_, binding.handle, FALSE);
+    FocusControl(next != binding.handle ? next : nullptr);
+    binding.focusTaken = true;
+    binding.focusTakenBy = FocusedControl();
+    return;
+  }
+  EnableWindow(binding.handle, TRUE);
+  if (!binding.focusTaken) return;
+  binding.focusTaken = false;
+  if (FocusedControl() == binding.focusTakenBy) FocusControl(binding.handle);
+}
+
+HWND Win32Window::FocusedControl() const {
+  if (GetActiveWindow() != handle_) return savedFocus_;
+  return ControlOf(GetFocus());
+}
+
+HWND Win32Window::ControlOf(HWND window) const {
+  // The edit field of an editable list is the list's own.
+  while (window && GetParent(window) != handle_) window = GetParent(window);
+  return window;
+}
+
+void Win32Window::FocusControl(HWND control) {
+  if (GetActiveWindow() == handle_) {
+    SetFocus(control ? control : handle_);
+  } else {
+    savedFocus_ = control;
   }
 }
 
@@ -169,6 +206,7 @@ bool Win32Window::Covered(const Binding& binding) const {
 }
 
 void Win32Window::MirrorComboBox(Binding& binding, const ui::ComboBox& combo) {
+  if (binding.handle == editing_) return;
   const auto& items = combo.Items();
   const bool appended = items.size() >= binding.items.size() &&
                         std::equal(binding.items.begin(), binding.items.end(), items.begin());
@@ -193,8 +231,18 @@ void Win32Window::Command(Binding& binding, WORD code) {
       auto& combo = static_cast<ui::ComboBox&>(model);
       if (code == CBN_SELCHANGE) {
         combo.SetItemIndex(static_cast<int>(SendMessageA(binding.handle, CB_GETCURSEL, 0, 0)));
+      } else if (code == CBN_SELENDOK) {
+        // An item picked from the open list: also the one the list still counts as
+        // selected after typing, which changes no selection.
+        const int index = static_cast<int>(SendMessageA(binding.handle, CB_GETCURSEL, 0, 0));
+        if (index >= 0) combo.SetItemIndex(index);
       } else if (code == CBN_EDITCHANGE) {
+        // The field shows what was typed, caret and all: the model's echo must not be
+        // mirrored back (selecting nothing would empty the field, setting the text would
+        // put the caret at the start).
+        editing_ = binding.handle;
         combo.SetText(GetText(binding.handle));
+        editing_ = nullptr;
       }
       return;
     }
@@ -253,6 +301,22 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     }
+    case WM_ACTIVATE:
+      // As a dialog does: the focus is kept over a deactivation (a message box, another
+      // program) and given back to the same control, not to the frame.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        savedFocus_ = ControlOf(GetFocus());
+      } else {
+        HWND focus = savedFocus_;
+        if (!focus || !IsWindow(focus) || !IsWindowEnabled(focus) || !IsWindowVisible(focus)) {
+          focus = GetNextDlgTabItem(handle_, nullptr, FALSE);
+        }
+        if (focus) {
+          SetFocus(focus);
+          return 0;
+        }
+      }
+      break;
     case WM_CLOSE:
       Close();
       return 0;

@@ -125,9 +125,11 @@ class ComboBox : public Control {
   bool Editable() const { return style_ == ComboStyle::DropDown; }
 
   const std::vector<std::string>& Items() const { return items_; }
+  // What a back end may show about each item (a tooltip), one per item; "" for none.
+  const std::vector<std::string>& ItemHints() const { return hints_; }
   // Clear empties the list, the selection and the text.
   void Clear();
-  void Add(const std::string& item);
+  void Add(const std::string& item, const std::string& hint = {});
 
   // -1 when nothing is selected. An index the list does not have selects nothing.
   int ItemIndex() const { return itemIndex_; }
@@ -140,6 +142,7 @@ class ComboBox : public Control {
  private:
   ComboStyle style_;
   std::vector<std::string> items_;
+  std::vector<std::string> hints_;
   int itemIndex_ = -1;
   std::string text_;
 };

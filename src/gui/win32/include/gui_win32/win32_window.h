@@ -38,11 +38,22 @@ class Win32Window {
     ui::Control* model;
     HWND handle;
     std::vector<std::string> items;  // what the COMBOBOX holds now
+    bool focusTaken = false;         // disabled while it had the focus
+    HWND focusTakenBy = nullptr;     // where the focus went then
   };
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls();
   void Mirror(Binding& binding);
+  // Disabling the control that has the focus moves the focus on to the next control;
+  // enabled again, it takes the focus back unless the focus has moved on since.
+  void MirrorEnabled(Binding& binding);
+  // The control that has the focus, or would get it back when the window is activated.
+  HWND FocusedControl() const;
+  // Gives `control` the focus now, or when the window is next activated.
+  void FocusControl(HWND control);
+  // The control `window` belongs to (itself or an ancestor); null for none.
+  HWND ControlOf(HWND window) const;
   void MirrorComboBox(Binding& binding, const ui::ComboBox& combo);
   void FitLabel(Binding& binding);
   bool Covered(const Binding& binding) const;
@@ -56,7 +67,9 @@ class Win32Window {
   HFONT font_ = nullptr;
   std::map<int, Binding> bindings_;  // by control id
   bool mirroring_ = false;
-  bool closing_ = false;  // destroyed by this object, not closed by the user
+  bool closing_ = false;       // destroyed by this object, not closed by the user
+  HWND savedFocus_ = nullptr;  // the focused control when the window was last deactivated
+  HWND editing_ = nullptr;     // the editable list whose typed text the model is taking
 };
 
 }  // namespace gui_win32

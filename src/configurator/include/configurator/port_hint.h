@@ -1,0 +1,13 @@
+// What the port list tells about a port beside its name (cbPort's item tooltip).
+#pragma once
+
+#include <string>
+
+namespace configurator {
+
+// On Linux the device the COM name leads to (a COM name there is this program's own
+// mapping); on Windows nothing, the name is the system's. More about the device, such as
+// a USB adapter's product, belongs here too. Empty when there is nothing to say.
+std::string PortHint(const std::string& name);
+
+}  // namespace configurator
