@@ -1,6 +1,7 @@
 #include "configurator/command_line/tool.h"
 
 #include "configurator/command_line/options.h"
+#include "configurator/command_line/port_commands.h"
 #include "configurator/command_line/report.h"
 #include "configurator/form_pzrq480.h"
 #include "ui/headless_application.h"
@@ -33,9 +34,6 @@ class Session {
   int Run() {
     Handler([this] { form_.FormCreate(); });
     switch (options_.command) {
-      case Command::Ports:
-        Ports();
-        return kExitOk;
       case Command::Read:
         return Read();
       case Command::Write:
@@ -43,6 +41,9 @@ class Session {
       case Command::Detect:
         return Detect();
       case Command::Help:
+      case Command::Ports:
+      case Command::Map:
+      case Command::Unmap:
         break;
     }
     return kExitOk;
@@ -64,18 +65,6 @@ class Session {
     std::snprintf(line, sizeof line, "%8lld ms %s %02X\n", static_cast<long long>(ms),
                   sent ? "tx" : "rx", b);
     err_ << line << std::flush;
-  }
-
-  void Ports() {
-    const auto& items = form_.cbPort.Items();
-    if (options_.json) {
-      out_ << "[";
-      for (std::size_t i = 0; i < items.size(); ++i)
-        out_ << (i ? ", " : "") << JsonString(items[i]);
-      out_ << "]\n";
-      return;
-    }
-    for (const std::string& port : items) out_ << port << "\n";
   }
 
   // Selects the port of --port (adding it when the probe did not list it) or keeps the
@@ -231,6 +220,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     out << UsageText();
     return kExitOk;
   }
+  if (IsPortCommand(options.command)) return RunPortCommand(options, out, err);
   try {
     Session session(options, out, err);
     return session.Run();
