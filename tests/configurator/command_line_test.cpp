@@ -217,14 +217,21 @@ TEST_F(Tool, ASilentDeviceIsReportedPerRequest) {
   EXPECT_NE(run.out.find("\"xpressnetAddress\": null"), std::string::npos);
 }
 
-TEST_F(Tool, APortThatCannotBeOpenedIsOneLineNamingIt) {
+TEST_F(Tool, APortThatCannotBeOpenedIsOneLineNamingItAndOneSayingWhy) {
+  const std::string reason = winapi::OpenFailureReason("COM5", ERROR_FILE_NOT_FOUND);
   auto run = RunToolWith({"read", "--port", "COM5"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "COM Port Error: Unable to open com port on COM5.\n");
+  EXPECT_EQ(run.err, "COM Port Error: Unable to open com port on COM5.\n" + reason + "\n");
   EXPECT_EQ(run.out, "");
+  run = RunToolWith({"read", "--port", "COM5", "--json"});
+  EXPECT_EQ(run.out,
+            "{\"error\": \"COM Port Error: Unable to open com port on COM5.\", "
+            "\"reason\": " +
+                command_line::JsonString(reason) + "}\n");
+  EXPECT_PYTHON_READS_JSON(run.out);
   run = RunToolWith({"write", "--port", "COM5", "--address", "4"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.err).size(), 1u);
+  EXPECT_EQ(Lines(run.err).size(), 2u);
   EXPECT_NE(run.err.find("COM5"), std::string::npos);
 }
 

@@ -65,8 +65,9 @@ void AddRefusal(PortDescription& port, DWORD error) {
   if (refusal.state == PortState::kPermissionDenied) port.group = GroupName(refusal.group);
 }
 
-// The device a name stands for; empty for a virtual line or a name without a device.
+// The device a name stands for, as CreateFileA looks it up; empty for a name without one.
 std::string DevicePathOf(const std::string& name) {
+  if (driver::VirtualLineExists(name)) return "virtual line " + name;
   if (name.find('/') != std::string::npos) return name;
   return driver::ResolveComPortPath(name).value_or("");
 }
@@ -80,7 +81,7 @@ PortDescription DescribePort(const std::string& name) {
   if (auto line = driver::OpenVirtualLine(name, error); line || error != ERROR_SUCCESS) {
     // Closed as the driver closes it: the line is free again.
     if (line) line->Stop();
-    port.devicePath = "virtual line " + name;
+    port.devicePath = DevicePathOf(name);
     port.state = line ? PortState::kUsable : StateFromError(error);
     port.error = error;
     return port;

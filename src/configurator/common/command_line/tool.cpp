@@ -17,10 +17,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Failures of a command that end it with status 1; the message is one line.
+// Failures of a command that end it with status 1; the message is one line, the reason
+// (why a port cannot be opened) a second one.
 struct Failure {
   std::string message;
+  std::string reason = {};
 };
+
+// The error display's text split into the message and the reason paragraph.
+Failure ShownError(const std::string& text) {
+  const std::size_t split = text.find(ui::kParagraphBreak);
+  if (split == std::string::npos) return {text, {}};
+  return {text.substr(0, split), text.substr(split + std::string_view(ui::kParagraphBreak).size())};
+}
 
 class Session {
  public:
@@ -55,7 +64,7 @@ class Session {
   void Handler(const std::function<void()>& handler) {
     app_.ClearDialogs();
     app_.RunHandler(handler);
-    if (!app_.Errors().empty()) throw Failure{app_.Errors().front()};
+    if (!app_.Errors().empty()) throw ShownError(app_.Errors().front());
   }
 
   void Trace(bool sent, std::uint8_t b) {
@@ -229,6 +238,13 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return kExitUsage;
   } catch (const Failure& failure) {
     err << failure.message << "\n";
+    if (!failure.reason.empty()) {
+      err << failure.reason << "\n";
+      if (options.json) {
+        out << "{\"error\": " << JsonString(failure.message)
+            << ", \"reason\": " << JsonString(failure.reason) << "}\n";
+      }
+    }
   } catch (const std::exception& error) {
     err << error.what() << "\n";
   }
