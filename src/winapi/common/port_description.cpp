@@ -1,5 +1,7 @@
 #include "winapi/port_description.h"
 
+#include "common/port_state.h"
+
 namespace winapi {
 
 namespace {
@@ -12,6 +14,19 @@ std::string Holder(const PortDescription& port) {
 }
 
 }  // namespace
+
+PortState StateFromOpenError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return PortState::kMissing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return PortState::kInUse;
+    default:
+      return PortState::kFailed;
+  }
+}
 
 std::string StateText(const PortDescription& port) {
   switch (port.state) {

@@ -2,6 +2,8 @@
 // of it (as the window's probe does it) finds.
 #include "winapi/port_description.h"
 
+#include "common/port_state.h"
+
 #include "common/virtual_lines.h"
 #include "linux/terminal.h"
 #include "linux/terminal_other_users.h"
@@ -35,18 +37,6 @@ std::string GroupName(gid_t group) {
   return std::to_string(group);
 }
 
-PortState StateFromError(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return PortState::kMissing;
-    case ERROR_ACCESS_DENIED:
-      return PortState::kInUse;
-    default:
-      return PortState::kFailed;
-  }
-}
-
 // Fills in why an open of the port's device failed: the terminal back end's record of
 // the refusal when it is about this device, else what the error number says.
 void AddRefusal(PortDescription& port, DWORD error) {
@@ -54,7 +44,7 @@ void AddRefusal(PortDescription& port, DWORD error) {
   const TerminalRefusal& refusal = LastTerminalRefusal();
   if (port.devicePath.empty() || refusal.path != port.devicePath ||
       refusal.state == PortState::kUsable) {
-    port.state = StateFromError(error);
+    port.state = StateFromOpenError(error);
     return;
   }
   port.state = refusal.state;
@@ -82,7 +72,7 @@ PortDescription DescribePort(const std::string& name) {
     // Closed as the driver closes it: the line is free again.
     if (line) line->Stop();
     port.devicePath = DevicePathOf(name);
-    port.state = line ? PortState::kUsable : StateFromError(error);
+    port.state = line ? PortState::kUsable : StateFromOpenError(error);
     port.error = error;
     return port;
   }

@@ -3,6 +3,8 @@
 // of each finds.
 #include "winapi/port_description.h"
 
+#include "common/port_state.h"
+
 #include "winapi/port_map.h"
 #include "winapi/winapi.h"
 
@@ -77,19 +79,6 @@ std::map<std::string, std::string> FriendlyNames() {
   return names;
 }
 
-PortState StateFromError(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return PortState::kMissing;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return PortState::kInUse;
-    default:
-      return PortState::kFailed;
-  }
-}
-
 void Probe(PortDescription& port) {
   const HANDLE handle = CreateFileA(("\\\\.\\" + port.name).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -99,7 +88,7 @@ void Probe(PortDescription& port) {
     return;
   }
   port.error = GetLastError();
-  port.state = StateFromError(port.error);
+  port.state = StateFromOpenError(port.error);
 }
 
 }  // namespace
