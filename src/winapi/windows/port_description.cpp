@@ -4,6 +4,7 @@
 #include "winapi/port_description.h"
 
 #include "common/port_state.h"
+#include "common/virtual_lines.h"
 
 #include "winapi/port_map.h"
 #include "winapi/winapi.h"
@@ -79,6 +80,13 @@ std::map<std::string, std::string> FriendlyNames() {
   return names;
 }
 
+// What the name stands for: a virtual line of this process, else the system's device.
+std::string DevicePath(const std::string& name, const std::map<std::string, std::string>& system) {
+  if (driver::VirtualLineExists(name)) return "virtual line " + name;
+  const auto it = system.find(name);
+  return it == system.end() ? std::string() : it->second;
+}
+
 void Probe(PortDescription& port) {
   const HANDLE handle = CreateFileA(("\\\\.\\" + port.name).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -96,8 +104,7 @@ void Probe(PortDescription& port) {
 PortDescription DescribePort(const std::string& name) {
   PortDescription port;
   port.name = name;
-  const auto system = SystemPorts();
-  if (const auto it = system.find(name); it != system.end()) port.devicePath = it->second;
+  port.devicePath = DevicePath(name, SystemPorts());
   const auto friendly = FriendlyNames();
   if (const auto it = friendly.find(name); it != friendly.end()) port.friendlyName = it->second;
   Probe(port);
@@ -116,7 +123,7 @@ std::vector<PortDescription> DescribePorts() {
   for (const unsigned number : numbers) {
     PortDescription port;
     port.name = "COM" + std::to_string(number);
-    if (const auto it = system.find(port.name); it != system.end()) port.devicePath = it->second;
+    port.devicePath = DevicePath(port.name, system);
     if (const auto it = friendly.find(port.name); it != friendly.end()) {
       port.friendlyName = it->second;
     }
