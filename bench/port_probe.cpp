@@ -1,10 +1,11 @@
-// The window's start-up probe of COM1..COM20 with all twenty ports present (ptys in a
-// private port map), on a quiet machine and with many other processes holding files
-// open: the probe should cost about the same either way.
+// The window's start-up probe of COM1..COM20 and the command-line tool's port list, with
+// all twenty ports present (ptys in a private port map), on a quiet machine and with many
+// other processes holding files open: each should cost about the same either way.
 //
 //   port_probe [extra-processes [files-each [rounds]]]   (defaults: 400 40 5)
 #include "configurator/form_pzrq480.h"
 #include "ui/headless_application.h"
+#include "winapi/port_description.h"
 
 #include <algorithm>
 #include <chrono>
@@ -82,23 +83,48 @@ class Crowd {
   std::vector<pid_t> pids_;
 };
 
-// The median of `rounds` probes, in milliseconds; the ports found are checked.
-double ProbeMs(int rounds) {
-  std::vector<double> times;
+double Median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+double MsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Figures {
+  double probeMs;  // the window's start-up probe
+  double listMs;   // the description of every port, as "pzrq480-cli ports" prints it
+};
+
+// The medians of `rounds` probes and port lists; what they found is checked.
+Figures Measure(int rounds) {
+  std::vector<double> probes;
+  std::vector<double> lists;
   for (int i = 0; i < rounds; ++i) {
     ui::HeadlessApplication app;
     configurator::TFormPZRQ480 form(app);
-    const auto start = Clock::now();
+    auto start = Clock::now();
     app.RunHandler([&] { form.FormCreate(); });
-    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    probes.push_back(MsSince(start));
     if (form.cbPort.Items().size() != kPorts) {
       std::fprintf(stderr, "the probe found %zu of %d ports\n", form.cbPort.Items().size(), kPorts);
       std::exit(1);
     }
     app.RunHandler([&] { form.FormDestroy(); });
+    start = Clock::now();
+    const auto ports = winapi::DescribePorts();
+    lists.push_back(MsSince(start));
+    const auto usable = std::count_if(ports.begin(), ports.end(), [](const auto& port) {
+      return port.state == winapi::PortState::kUsable;
+    });
+    if (usable != kPorts) {
+      std::fprintf(stderr, "the port list has %d of %d ports usable\n", static_cast<int>(usable),
+                   kPorts);
+      std::exit(1);
+    }
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  return {Median(probes), Median(lists)};
 }
 
 }  // namespace
@@ -108,16 +134,18 @@ int main(int argc, char** argv) {
   const int files = argc > 2 ? std::atoi(argv[2]) : 40;
   const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
   PortMap ports;
-  const double quiet = ProbeMs(rounds);
-  double crowded = 0;
+  const Figures quiet = Measure(rounds);
+  Figures crowded{};
   {
     Crowd crowd(processes, files);
-    crowded = ProbeMs(rounds);
+    crowded = Measure(rounds);
   }
-  std::printf("probe of %d ports (median of %d)\n", kPorts, rounds);
-  std::printf("  quiet:   %8.1f ms\n", quiet);
-  std::printf("  crowded: %8.1f ms  (%d more processes, %d files each)\n", crowded, processes,
-              files);
-  std::printf("  ratio:   %8.2f x\n", crowded / quiet);
+  std::printf("%d ports, median of %d rounds; crowded: %d more processes, %d files each\n", kPorts,
+              rounds, processes, files);
+  std::printf("%-22s %10s %10s %8s\n", "", "quiet ms", "crowded ms", "ratio");
+  std::printf("%-22s %10.1f %10.1f %7.2fx\n", "window start-up probe", quiet.probeMs,
+              crowded.probeMs, crowded.probeMs / quiet.probeMs);
+  std::printf("%-22s %10.1f %10.1f %7.2fx\n", "port list (ports)", quiet.listMs, crowded.listMs,
+              crowded.listMs / quiet.listMs);
   return 0;
 }

@@ -5,9 +5,17 @@ include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME pzrq480)
 set(CPACK_PACKAGE_VENDOR "PZ-RQ480 configurator developers")
-set(CPACK_PACKAGE_CONTACT "PZ-RQ480 configurator developers <pzrq480@localhost>")
+set(CPACK_PACKAGE_CONTACT "PZ-RQ480 configurator developers <maintainers@pzrq480.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Reads and writes the settings of the PZ-RQ480 XpressNet/S88 PC interface")
+# One text: the Debian package wraps it into its extended description as it stands.
+set(CPACK_PACKAGE_DESCRIPTION
+    "The PZ-RQ480 connects a PC to a model railway: to the XpressNet command bus
+and to the S88 feedback bus. This package reads and writes its five settings
+(XpressNet address, baud rate, S88 start address, S88 module count, command
+station) over a serial port. pzrq480 is the window; pzrq480-cli does the same
+from the command line and lists the serial ports, what each is and who holds
+it; pzrq480-sim emulates the device on a pseudo-terminal for trying it out.")
 set(CPACK_PACKAGE_VERSION_MAJOR 1)
 set(CPACK_PACKAGE_VERSION_MINOR 0)
 set(CPACK_PACKAGE_VERSION_PATCH 0)
@@ -30,13 +38,29 @@ else()
     install(FILES ${PROJECT_SOURCE_DIR}/cmake/pzrq480.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT programs)
   endif()
+  # The copyright file and the changelog (gzipped as Debian keeps it) beside the README.
+  set(_pz_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+  add_custom_command(
+    OUTPUT ${_pz_changelog}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > ${_pz_changelog}
+    DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
+    VERBATIM)
+  add_custom_target(package_docs ALL DEPENDS ${_pz_changelog})
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${_pz_changelog}
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
+  include(${CMAKE_CURRENT_LIST_DIR}/manual_pages.cmake)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # The library dependencies (Qt, the C++ run-time) come from dpkg-shlibdeps.
+  # The library dependencies (Qt, the C++ run-time) come from dpkg-shlibdeps; Qt only
+  # recommends its platform plugins, without which the window cannot start.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(TARGET pzrq480)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+  endif()
 endif()
 
 # The emulated device is a Linux program: on Windows there is no pzrq480-sim target.

@@ -8,8 +8,9 @@ packages=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-x86-64-pos
           qt6-base-dev fonts-liberation
           # The window on a virtual display: the end-to-end run and the screenshot.
           xvfb xauth x11-utils x11-apps xdotool imagemagick
-          # Release packages: dpkg-shlibdeps for the .deb's dependencies, unzip to check the .zip.
-          dpkg-dev unzip
+          # Release packages: dpkg-shlibdeps for the .deb's dependencies, unzip to check the .zip,
+          # help2man for the manual pages, lintian and desktop-file-validate to check the .deb.
+          dpkg-dev unzip help2man lintian desktop-file-utils
           # Network serial servers the tests of network ports run in front of the emulated
           # device: ser2net, and pyserial's example server.
           ser2net python3-serial)

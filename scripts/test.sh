@@ -80,7 +80,7 @@ check_windows_imports() {
     [ -f "$exe" ] || continue
     for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
       case "$dll" in
-        kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | msvcrt.dll | ws2_32.dll) ;;
+        kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | msvcrt.dll | ws2_32.dll | setupapi.dll) ;;
         *) echo "$exe imports $dll, which is no system DLL" >&2; failed=1 ;;
       esac
     done
@@ -223,17 +223,50 @@ lists_line() {
   return 1
 }
 
+# Starts the installed window (/usr/bin/pzrq480) under Xvfb and waits for it to show.
+run_installed_window() {
+  local display=:73 xvfb_pid window_pid window failed=0
+  echo "--- /usr/bin/pzrq480 under Xvfb"
+  Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  DISPLAY=$display env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY /usr/bin/pzrq480 \
+    >/tmp/pzrq480-installed.log 2>&1 &
+  window_pid=$!
+  window=$(DISPLAY=$display timeout 60 xdotool search --sync --name '^PZ-RQ480 \(XpressNet' \
+    2>/dev/null) || true
+  if [ -z "$window" ]; then
+    echo "the installed window did not appear" >&2
+    cat /tmp/pzrq480-installed.log >&2
+    failed=1
+  fi
+  kill "$window_pid" 2>/dev/null || true
+  wait "$window_pid" 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  return $failed
+}
+
 run_packaging() {
   local deb zip listing entry
   echo "=== packages ==="
   cmake --preset release >/dev/null
-  cmake --build --preset release -j 2 --target pzrq480 pzrq480-cli pzrq480-sim
+  cmake --build --preset release -j 2 --target pzrq480 pzrq480-cli pzrq480-sim manual_pages \
+    package_docs
   (cd build/release && cpack -G DEB)
   deb=$(first_file build/release/pzrq480_*.deb)
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-  $SUDO apt-get install -y -qq "./$deb"
+  echo "--- lintian and desktop-file-validate"
+  lintian --fail-on error "$deb"
+  desktop-file-validate cmake/pzrq480.desktop
+  # Only what the package depends on: a window that needs a recommended package fails.
+  $SUDO apt-get install -y -qq --reinstall --no-install-recommends "./$deb"
   /usr/bin/pzrq480-cli --help >/dev/null
   lists_line "$(dpkg -L pzrq480)" /usr/share/applications/pzrq480.desktop
+  for page in pzrq480 pzrq480-cli pzrq480-sim; do
+    lists_line "$(dpkg -L pzrq480)" "/usr/share/man/man1/$page.1.gz"
+  done
+  run_installed_window
   cmake --preset mingw >/dev/null
   cmake --build --preset mingw -j 2 --target pzrq480 pzrq480-cli
   (cd build/mingw && cpack -G ZIP)

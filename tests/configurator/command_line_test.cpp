@@ -1,4 +1,5 @@
 #include "configurator/command_line/options.h"
+#include "configurator/command_line/port_list.h"
 #include "configurator/command_line/report.h"
 #include "form_test_support.h"
 #include "tool_test_support.h"
@@ -68,6 +69,23 @@ TEST(ToolOptions, SettingValuesByItemTextOrWireValue) {
   EXPECT_EQ(settings[4].IndexForText("tran"), std::nullopt);
 }
 
+TEST(ToolOptions, PortCommandsTakeTheirOperands) {
+  const auto map = ParseOptions({"map", "COM11", "/dev/ttyUSB0"});
+  EXPECT_EQ(map.command, Command::Map);
+  EXPECT_EQ(map.operands, (std::vector<std::string>{"COM11", "/dev/ttyUSB0"}));
+  EXPECT_EQ(ParseOptions({"unmap", "COM11"}).operands, std::vector<std::string>{"COM11"});
+  EXPECT_TRUE(ParseOptions({"ports", "--all"}).all);
+  for (const std::vector<std::string>& wrong :
+       std::vector<std::vector<std::string>>{{"map", "COM11"},
+                                             {"map", "COM11", "/dev/a", "/dev/b"},
+                                             {"unmap"},
+                                             {"unmap", "COM1", "COM2"},
+                                             {"read", "--all"},
+                                             {"ports", "COM3"}}) {
+    EXPECT_THROW(ParseOptions(wrong), UsageError) << wrong.front();
+  }
+}
+
 TEST(ToolOptions, UsageNamesEveryCommandAndOption) {
   const std::string usage = command_line::UsageText();
   for (const char* word :
@@ -106,21 +124,62 @@ class Tool : public FormTest {
       std::make_unique<device::VirtualLineDevice>("COM3", Stored({3, 3, 65, 4, 1}));
 };
 
-TEST_F(Tool, PortsListsTheProbe) {
+TEST_F(Tool, PortsShowsEveryPortTheProbeListsAsUsable) {
   auto com7 = winapi::VirtualLine::Create("COM7");
-  const auto expected = WithMachinePorts({"COM3", "COM7"});
-  std::string text;
-  std::string json;
-  for (const std::string& port : expected) {
-    text += port + "\n";
-    json += (json.empty() ? "[" : ", ") + command_line::JsonString(port);
-  }
   auto run = RunToolWith({"ports"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, text);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto lines = Lines(run.out);
+  for (const std::string& port : WithMachinePorts({"COM3", "COM7"})) {
+    const bool listed = std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.rfind(port + ": ", 0) == 0 && line.find(": usable") != std::string::npos;
+    });
+    EXPECT_TRUE(listed) << port << " in\n" << run.out;
+  }
+  EXPECT_NE(run.out.find("COM7: virtual line COM7: usable\n"), std::string::npos) << run.out;
+
+  // A port another opener holds is listed with that.
+  comport::TComPort holder(nullptr);
+  holder.SetPort("COM7");
+  holder.Open();
   run = RunToolWith({"ports", "--json"});
-  EXPECT_EQ(run.out, json + "]\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("{\"name\": \"COM7\", \"device\": \"virtual line COM7\", \"state\": "
+                         "\"inUse\", \"status\": \"in use by another program\""),
+            std::string::npos)
+      << run.out;
   EXPECT_PYTHON_READS_JSON(run.out);
+}
+
+TEST(ToolPorts, TextAndJsonCarryDeviceStateHolderAndAdapter) {
+  winapi::PortDescription adapter;
+  adapter.name = "COM5";
+  adapter.devicePath = "/dev/ttyUSB0";
+  adapter.state = winapi::PortState::kInUse;
+  adapter.holderPid = 812;
+  adapter.holderProgram = "minicom";
+  adapter.usb = winapi::UsbAdapter{
+      "FTDI", "FT232R USB UART", "0403",
+      "6001", "A1B2C3",          "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"};
+  winapi::PortDescription missing;
+  missing.name = "COM6";
+  missing.devicePath = "/dev/ttyUSB1";
+  const std::vector<winapi::PortDescription> ports = {adapter, missing};
+  EXPECT_EQ(command_line::FormatPortsText(ports),
+            "COM5: /dev/ttyUSB0: in use by minicom (pid 812); FTDI FT232R USB UART (0403:6001), "
+            "serial A1B2C3, /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0\n"
+            "COM6: /dev/ttyUSB1: missing\n");
+  const std::string json = command_line::FormatPortsJson(ports);
+  EXPECT_EQ(json,
+            "[\n {\"name\": \"COM5\", \"device\": \"/dev/ttyUSB0\", \"state\": \"inUse\", "
+            "\"status\": \"in use by minicom (pid 812)\", \"reason\": \"/dev/ttyUSB0: in use by "
+            "minicom (pid 812)\", \"pid\": 812, \"program\": \"minicom\", \"usb\": {\"vendorId\": "
+            "\"0403\", \"productId\": \"6001\", \"manufacturer\": \"FTDI\", \"product\": "
+            "\"FT232R USB UART\", \"serialNumber\": \"A1B2C3\", \"byId\": "
+            "\"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0\"}},\n"
+            " {\"name\": \"COM6\", \"device\": \"/dev/ttyUSB1\", \"state\": \"missing\", "
+            "\"status\": \"missing\", \"reason\": \"/dev/ttyUSB1: no such device\"}\n]\n");
+  EXPECT_PYTHON_READS_JSON(json);
+  EXPECT_EQ(command_line::FormatPortsJson({}), "[]\n");
 }
 
 TEST_F(Tool, ReadShowsVersionsAndSettings) {
@@ -179,14 +238,21 @@ TEST_F(Tool, AnEchoingOrChatteringLineIsNamedAsSuch) {
   EXPECT_NE(run.err.find("no PZ-RQ480 answers on COM3"), std::string::npos) << run.err;
 }
 
-TEST_F(Tool, APortThatCannotBeOpenedIsOneLineNamingIt) {
+TEST_F(Tool, APortThatCannotBeOpenedIsOneLineNamingItAndOneSayingWhy) {
+  const std::string reason = winapi::OpenFailureReason("COM5", ERROR_FILE_NOT_FOUND);
   auto run = RunToolWith({"read", "--port", "COM5"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "COM Port Error: Unable to open com port on COM5.\n");
+  EXPECT_EQ(run.err, "COM Port Error: Unable to open com port on COM5.\n" + reason + "\n");
   EXPECT_EQ(run.out, "");
+  run = RunToolWith({"read", "--port", "COM5", "--json"});
+  EXPECT_EQ(run.out,
+            "{\"error\": \"COM Port Error: Unable to open com port on COM5.\", "
+            "\"reason\": " +
+                command_line::JsonString(reason) + "}\n");
+  EXPECT_PYTHON_READS_JSON(run.out);
   run = RunToolWith({"write", "--port", "COM5", "--address", "4"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.err).size(), 1u);
+  EXPECT_EQ(Lines(run.err).size(), 2u);
   EXPECT_NE(run.err.find("COM5"), std::string::npos);
 }
 

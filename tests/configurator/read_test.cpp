@@ -1,4 +1,5 @@
 #include "form_test_support.h"
+#include "winapi/port_description.h"
 
 #include "winapi/virtual_line.h"
 #include "winapi/winapi.h"
@@ -282,14 +283,28 @@ TEST_F(Read, APortThatFailsDuringAReadIsClosedAndTheNextReadOpensItAfresh) {
   EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
 }
 
-TEST_F(Read, APortThatCannotBeOpenedIsReportedWithAFullStop) {
+TEST_F(Read, APortThatCannotBeOpenedIsReportedWithAFullStopAndWhy) {
   SelectPort("COM5");
   Click(form->btnRead);
   EXPECT_EQ(app.Errors(),
-            std::vector<std::string>{"COM Port Error: Unable to open com port on COM5."});
+            std::vector<std::string>{"COM Port Error: Unable to open com port on COM5.\r\n\r\n" +
+                                     winapi::OpenFailureReason("COM5", ERROR_FILE_NOT_FOUND)});
   EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
   EXPECT_TRUE(form->btnRead.Enabled());
   EXPECT_FALSE(form->pWait.Visible());
+}
+
+// The error's message stays as it is; the reason is a paragraph of its own.
+TEST_F(Read, APortInUseSaysSoBelowTheMessage) {
+  dev.Line()->FailCall(winapi::DriverCall::CreateFile, ERROR_ACCESS_DENIED, 1);
+  Click(form->btnRead);
+#ifdef _WIN32
+  const std::string reason = "in use by another program";
+#else
+  const std::string reason = "virtual line COM3: in use by another program";
+#endif
+  EXPECT_EQ(app.Errors(), std::vector<std::string>{
+                              "COM Port Error: Unable to open com port on COM3.\r\n\r\n" + reason});
 }
 
 }  // namespace

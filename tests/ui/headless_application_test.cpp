@@ -1,5 +1,6 @@
 #include "ui/headless_application.h"
 
+#include "runtime/error_display.h"
 #include "runtime/main_thread.h"
 #include "ui/controls.h"
 
@@ -169,6 +170,21 @@ TEST(HeadlessDialogs, MessagesAndErrorsAreRecordedAndHooksRunWhileOpen) {
   app.ClearDialogs();
   EXPECT_TRUE(app.Messages().empty());
   EXPECT_TRUE(app.Errors().empty());
+}
+
+struct ExplainedFailure : std::runtime_error, runtime::ExplainedError {
+  ExplainedFailure(const std::string& message, std::string reason)
+      : std::runtime_error(message), reason_(std::move(reason)) {}
+  std::string Reason() const override { return reason_; }
+  std::string reason_;
+};
+
+TEST(HeadlessDialogs, AnErrorThatSaysWhyShowsTheReasonAsASecondParagraph) {
+  ui::HeadlessApplication app;
+  app.RunHandler([] { throw ExplainedFailure("Unable to open com port", "/dev/ttyS4: missing"); });
+  app.RunHandler([] { throw ExplainedFailure("Done!", ""); });
+  EXPECT_EQ(app.Errors(), (std::vector<std::string>{
+                              "Unable to open com port.\r\n\r\n/dev/ttyS4: missing", "Done!"}));
 }
 
 }  // namespace

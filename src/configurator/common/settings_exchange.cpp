@@ -1,5 +1,6 @@
 // "Read settings" and "Write settings": the device's command set driven over the link.
 #include "configurator/form_pzrq480.h"
+#include "configurator/port_open_error.h"
 
 #include "comport/text_conversion.h"
 #include "configurator/printable.h"
@@ -143,7 +144,7 @@ void TFormPZRQ480::ApplySearchBaud() {
 bool TFormPZRQ480::OpenAtSearchRate() {
   ComPort->SetPort(cbPort.Text());
   ApplySearchBaud();
-  if (!ComPort->Connected()) ComPort->Open();
+  if (!ComPort->Connected()) OpenWithReason(*ComPort);
   return ComPort->Connected();
 }
 

@@ -44,6 +44,17 @@ std::string ExceptionMessage(const std::exception_ptr& error) {
   }
 }
 
+std::string ExceptionReason(const std::exception_ptr& error) {
+  if (!error) return {};
+  try {
+    std::rethrow_exception(error);
+  } catch (const ExplainedError& explained) {
+    return explained.Reason();
+  } catch (...) {
+    return {};
+  }
+}
+
 void HandleException(const std::exception_ptr& error, const void* /*sender*/) {
   if (!error) return;
   const std::string message = ExceptionMessage(error);

@@ -23,7 +23,9 @@ void Application::Sleep(std::chrono::milliseconds duration) {
 
 void Application::ShowException(const std::exception_ptr& error) {
   if (!error) return;
-  ShowError(WithFullStop(runtime::ExceptionMessage(error)));
+  const std::string reason = runtime::ExceptionReason(error);
+  ShowError(WithFullStop(runtime::ExceptionMessage(error)) +
+            (reason.empty() ? "" : kParagraphBreak + reason));
 }
 
 void Application::RunHandler(const std::function<void()>& handler) {

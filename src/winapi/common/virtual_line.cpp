@@ -199,6 +199,10 @@ void VirtualLineState::ReportTo(std::unique_lock<std::mutex>& lock, PortEnd* end
 
 namespace driver {
 
+bool VirtualLineExists(const std::string& name) {
+  return FindLine(name) != nullptr;
+}
+
 std::unique_ptr<Line> OpenVirtualLine(const std::string& name, DWORD& error) {
   error = 0;
   auto state = FindLine(name);

@@ -14,4 +14,7 @@ namespace winapi::driver {
 // disconnected; or the error the far side chose for CreateFile).
 std::unique_ptr<Line> OpenVirtualLine(const std::string& name, DWORD& error);
 
+// Whether a virtual line is registered as `name` (letter case ignored).
+bool VirtualLineExists(const std::string& name);
+
 }  // namespace winapi::driver

@@ -1,5 +1,6 @@
 // The system folders the terminal back end consults before it takes a terminal: where
-// serial programs keep their lock files, the process table and the kernel's device tree.
+// serial programs keep their lock files, the process table, the kernel's device tree and
+// the stable names udev gives serial devices.
 #pragma once
 
 #include <filesystem>
@@ -12,6 +13,8 @@ struct TerminalSystemPaths {
   std::vector<std::filesystem::path> lockDirectories{"/run/lock", "/var/lock"};
   std::filesystem::path procRoot{"/proc"};
   std::filesystem::path sysRoot{"/sys"};
+  // Holds by-id/ and by-path/ with links to the serial devices.
+  std::filesystem::path serialLinksRoot{"/dev/serial"};
 };
 
 // The folders in force (the system's own unless replaced).

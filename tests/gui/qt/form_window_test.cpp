@@ -336,8 +336,10 @@ TEST_F(FormWindowTest, PortErrorOfAHandlerIsShownAndTheWindowGoesOn) {
     ASSERT_TRUE(watch.Seen());
   }
   EXPECT_EQ(icon, QMessageBox::Critical);
-  EXPECT_TRUE(text.contains("Unable to open com port")) << text.toStdString();
-  EXPECT_TRUE(text.endsWith("COM9.")) << text.toStdString();
+  // The message as it stands, then why in a paragraph of its own, with the device path.
+  EXPECT_TRUE(text.startsWith("COM Port Error: Unable to open com port on COM9.\n\n"))
+      << text.toStdString();
+  EXPECT_TRUE(text.endsWith(": no such device")) << text.toStdString();
   EXPECT_FALSE(app.Terminated());
 
   // Still running: a read on the listed port works once it is picked again.

@@ -17,7 +17,8 @@ struct CommandName {
 
 constexpr CommandName kCommands[] = {
     {"ports", Command::Ports},   {"read", Command::Read}, {"write", Command::Write},
-    {"detect", Command::Detect}, {"help", Command::Help},
+    {"detect", Command::Detect}, {"help", Command::Help}, {"map", Command::Map},
+    {"unmap", Command::Unmap},
 };
 
 // The value of "--name value" or "--name=value"; advances `i` past what it used.
@@ -30,6 +31,22 @@ std::string OptionValue(const std::vector<std::string>& args, std::size_t& i,
 
 constexpr const char* kRates[] = {"19200", "38400", "57600", "115200"};
 
+bool TakesOperands(Command command) {
+  return command == Command::Map || command == Command::Unmap;
+}
+
+void CheckOperands(const Options& options) {
+  if (options.command == Command::Map && options.operands.size() != 2) {
+    throw UsageError("map needs a COM name and a device: map COM3 /dev/ttyUSB0");
+  }
+  if (options.command == Command::Unmap && options.operands.size() != 1) {
+    throw UsageError("unmap needs one COM name: unmap COM3");
+  }
+  if (options.all && options.command != Command::Ports) {
+    throw UsageError("--all belongs to ports");
+  }
+}
+
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& args) {
@@ -40,6 +57,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string arg = Printable(args[i]);
     if (arg.rfind("--", 0) != 0) {
+      if (haveCommand && TakesOperands(options.command)) {
+        options.operands.push_back(arg);
+        continue;
+      }
       if (haveCommand) throw UsageError("unexpected argument '" + arg + "'");
       const auto it = std::find_if(std::begin(kCommands), std::end(kCommands),
                                    [&](const CommandName& c) { return arg == c.name; });
@@ -67,6 +88,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
       flag(options.json);
     } else if (name == "trace") {
       flag(options.trace);
+    } else if (name == "all") {
+      flag(options.all);
     } else if (name == "port") {
       options.port = OptionValue(args, i, name, inlineValue, hasInline);
       if (options.port->empty()) throw UsageError("option --port needs a port name");
@@ -101,6 +124,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (options.command != Command::Write && anySetting) {
     throw UsageError("settings can only be given to write");
   }
+  CheckOperands(options);
   return options;
 }
 
@@ -109,16 +133,20 @@ std::string UsageText() {
       "Usage: pzrq480-cli COMMAND [OPTIONS]\n"
       "\n"
       "Commands:\n"
-      "  ports    list the serial ports COM1..COM20 that can be opened\n"
+      "  ports    list the serial ports COM1..COM20 and those of the port map: the device,\n"
+      "           whether it can be used (or who holds it) and the USB adapter\n"
       "  read     show the device's versions and its five settings\n"
       "  write    change the settings given below; the others keep their values\n"
       "  detect   look for the device on every port and search rate\n"
+      "  map COMn DEVICE   give a device a fixed COM name (Linux: a link in the port map)\n"
+      "  unmap COMn        remove that link again\n"
       "\n"
       "Options:\n"
       "  --port NAME   COM name or device path (default: the first port found)\n"
       "  --baud RATE   rate to talk to the device at: 19200, 38400, 57600, 115200; without it\n"
       "                a read starts at 19200 and, when nothing answers, tries the others\n"
       "  --json        print the result as JSON (ports, read, write)\n"
+      "  --all         ports: list the missing ports too\n"
       "  --trace       show every byte sent and received on standard error\n"
       "  --help        show this text\n"
       "\n"

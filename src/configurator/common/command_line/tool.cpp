@@ -2,6 +2,7 @@
 
 #include "configurator/command_line/interrupt_watch.h"
 #include "configurator/command_line/options.h"
+#include "configurator/command_line/port_commands.h"
 #include "configurator/command_line/report.h"
 #include "configurator/form_pzrq480.h"
 #include "configurator/printable.h"
@@ -19,15 +20,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Failures of a command that end it with status 1; the message is one line.
+// Failures of a command that end it with status 1; the message is one line, the reason
+// (why a port cannot be opened) a second one.
 struct Failure {
   std::string message;
+  std::string reason = {};
 };
 
 // A termination signal ended the command; what it left is already reported.
 struct Interrupted {
   int signal;
 };
+
+// The error display's text split into the message and the reason paragraph.
+Failure ShownError(const std::string& text) {
+  const std::size_t split = text.find(ui::kParagraphBreak);
+  if (split == std::string::npos) return {text, {}};
+  return {text.substr(0, split), text.substr(split + std::string_view(ui::kParagraphBreak).size())};
+}
 
 class Session {
  public:
@@ -43,9 +53,6 @@ class Session {
   int Run() {
     Handler([this] { form_.FormCreate(); });
     switch (options_.command) {
-      case Command::Ports:
-        Ports();
-        return kExitOk;
       case Command::Read:
         return Read();
       case Command::Write:
@@ -53,6 +60,9 @@ class Session {
       case Command::Detect:
         return Detect();
       case Command::Help:
+      case Command::Ports:
+      case Command::Map:
+      case Command::Unmap:
         break;
     }
     return kExitOk;
@@ -65,7 +75,7 @@ class Session {
     app_.ClearDialogs();
     app_.RunHandler(handler);
     CheckInterrupted();
-    if (!app_.Errors().empty()) throw Failure{app_.Errors().front()};
+    if (!app_.Errors().empty()) throw ShownError(app_.Errors().front());
   }
 
   void CheckInterrupted() {
@@ -82,18 +92,6 @@ class Session {
     std::snprintf(line, sizeof line, "%8lld ms %s %02X\n", static_cast<long long>(ms),
                   sent ? "tx" : "rx", b);
     err_ << line << std::flush;
-  }
-
-  void Ports() {
-    const auto& items = form_.cbPort.Items();
-    if (options_.json) {
-      out_ << "[";
-      for (std::size_t i = 0; i < items.size(); ++i)
-        out_ << (i ? ", " : "") << JsonString(items[i]);
-      out_ << "]\n";
-      return;
-    }
-    for (const std::string& port : items) out_ << port << "\n";
   }
 
   // Selects the port of --port (adding it when the probe did not list it) or keeps the
@@ -292,6 +290,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     out << UsageText();
     return kExitOk;
   }
+  if (IsPortCommand(options.command)) return RunPortCommand(options, out, err);
   try {
     Session session(options, out, err, signals);
     return session.Run();
@@ -303,6 +302,13 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   } catch (const Failure& failure) {
     // Port errors carry the port's name as given; a control character in it is spelled out.
     err << Printable(failure.message) << "\n";
+    if (!failure.reason.empty()) {
+      err << Printable(failure.reason) << "\n";
+      if (options.json) {
+        out << "{\"error\": " << JsonString(failure.message)
+            << ", \"reason\": " << JsonString(failure.reason) << "}\n";
+      }
+    }
   } catch (const std::exception& error) {
     err << Printable(error.what()) << "\n";
   }

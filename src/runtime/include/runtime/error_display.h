@@ -22,4 +22,15 @@ void HandleException(const std::exception_ptr& error, const void* sender = nullp
 // The text HandleException shows for `error`.
 std::string ExceptionMessage(const std::exception_ptr& error);
 
+// An error that can say why it happened, beside its message (which stays as it is);
+// the window's error box shows the reason as a second paragraph.
+class ExplainedError {
+ public:
+  virtual ~ExplainedError() = default;
+  virtual std::string Reason() const = 0;
+};
+
+// The reason an ExplainedError gives; empty for any other error.
+std::string ExceptionReason(const std::exception_ptr& error);
+
 }  // namespace runtime

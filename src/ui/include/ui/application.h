@@ -16,6 +16,9 @@ class Timer;
 // stays empty.
 std::string WithFullStop(const std::string& text);
 
+// Between two paragraphs of a dialog's text.
+inline constexpr const char* kParagraphBreak = "\r\n\r\n";
+
 class Application {
  public:
   virtual ~Application() = default;
@@ -41,7 +44,8 @@ class Application {
   // already has the full-stop rule applied.
   virtual void ShowError(const std::string& text) = 0;
 
-  // Shows an error that left a handler (its message with the full-stop rule).
+  // Shows an error that left a handler: its message with the full-stop rule and, for an
+  // error that gives a reason, the reason as a second paragraph.
   void ShowException(const std::exception_ptr& error);
   // Runs a handler the way the toolkit runs one: an exception that leaves it goes to the
   // error display and the program keeps running.

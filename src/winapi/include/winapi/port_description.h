@@ -56,6 +56,12 @@ std::vector<PortDescription> DescribePorts();
 // "permission denied (group dialout)", "missing", ...
 std::string StateText(const PortDescription& port);
 
+// Why the port cannot be opened, for a line under an open failure: "/dev/ttyUSB4: no
+// such device", "/dev/ttyS0: permission denied: the device belongs to group dialout;
+// join it with `sudo usermod -aG dialout $USER` and log in again", ... Empty for a
+// usable port.
+std::string ReasonText(const PortDescription& port);
+
 // The reason an open of `name` just failed with `error`, in words for a user, with the
 // device path and what to do where that helps. Linux knows the reason of the last
 // refused open on this thread; Windows goes by the error number.

@@ -1,6 +1,6 @@
 // Where a Windows port name such as "COM3" lives on this system: a link in the user's
-// port-map folder first, else a fixed table of the usual device names. Linux only:
-// Windows knows its own ports.
+// port-map folder first, else a fixed table of the usual device names. Linux only
+// (Windows knows its own ports), except ComPortNumber.
 #pragma once
 
 #include <filesystem>

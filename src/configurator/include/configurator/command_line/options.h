@@ -16,7 +16,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class Command { Help, Ports, Read, Write, Detect };
+enum class Command { Help, Ports, Read, Write, Detect, Map, Unmap };
 
 struct Options {
   Command command = Command::Help;
@@ -25,6 +25,9 @@ struct Options {
   std::optional<std::string> baud;
   bool json = false;
   bool trace = false;
+  bool all = false;  // ports: the missing ones too
+  // map: COM name and device; unmap: COM name.
+  std::vector<std::string> operands;
   // Per setting, in wire order: the text given on the command line (checked to be one
   // of the setting's values).
   std::array<std::optional<std::string>, 5> settings;

@@ -1,0 +1,26 @@
+// An open of the device's port that failed, with the reason beside the component's
+// message ("COM Port Error: Unable to open com port on COM9"), which stays as it is.
+#pragma once
+
+#include "comport/errors.h"
+#include "comport/port.h"
+#include "runtime/error_display.h"
+
+#include <string>
+
+namespace configurator {
+
+class PortOpenError : public comport::EComPortExt, public runtime::ExplainedError {
+ public:
+  PortOpenError(const std::string& port, std::uint32_t osErrorCode, std::string reason);
+  std::string Reason() const override { return reason_; }
+
+ private:
+  std::string reason_;
+};
+
+// Opens `port`; a failure of the open itself is raised as PortOpenError with the reason
+// the system gives (the device path behind the COM name on Linux and why it is refused).
+void OpenWithReason(comport::TComPort& port);
+
+}  // namespace configurator
