@@ -57,7 +57,10 @@ class RegistrySandbox : public SystemRegistryTest {
   void SetUp() override {
     SystemRegistryTest::SetUp();
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    key_.emplace(std::string(kTestsKey) + "\\" + test->test_suite_name() + "." + test->name());
+    // Appended in place: GCC 12 warns falsely about a chain of + on a temporary here.
+    std::string name = kTestsKey;
+    name.append("\\").append(test->test_suite_name()).append(".").append(test->name());
+    key_.emplace(std::move(name));
     ASSERT_NE(key_->Handle(), nullptr);
   }
   void TearDown() override {

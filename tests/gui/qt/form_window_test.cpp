@@ -1,7 +1,5 @@
 // The configurator's window on the Qt back end, against the emulated device on virtual
 // lines.
-#ifdef PZ_HAVE_CONFIGURATOR
-
 #include "configurator/form_pzrq480.h"
 #include "device/virtual_line_device.h"
 #include "gui_qt/qt_application.h"
@@ -389,5 +387,3 @@ TEST_F(FormWindowTest, ClosingDuringAReadEndsTheLoopAndClosesThePort) {
 }
 
 }  // namespace
-
-#endif  // PZ_HAVE_CONFIGURATOR
