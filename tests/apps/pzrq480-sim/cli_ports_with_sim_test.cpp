@@ -34,9 +34,10 @@ class CliPortsWithSimTest : public testing::Test {
     std::string out;
     std::string err;
   };
-  Run Cli(std::vector<std::string> args) const {
-    args.insert(args.begin(), PZ_CLI_PROGRAM);
-    ChildProcess cli(args, Env());
+  Run Cli(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv{PZ_CLI_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess cli(argv, Env());
     const int status = cli.Wait(std::chrono::seconds(60)).value_or(-1);
     return {status, cli.RestOfOutput(), cli.ErrorOutput()};
   }
