@@ -1,4 +1,17 @@
 // The serial port component: TCustomComPort holds all behaviour, TComPort publishes it.
+//
+// Where TCustomComPort's members live (src/comport/common/):
+//   port_lifecycle.cpp    the constructor, Open, Close, OpenDevice, CloseDevice, EndLoading,
+//                         the refusal to close from inside the port's own delivery
+//   port_settings.cpp     every property setter (SetPort, SetBaudRate, ..., SetConnected)
+//   port_line_config.cpp  ApplySettings and its groups (buffers, DCB, time-outs), AbortPendingIO
+//   port_transfer.cpp     Read, Write, the overlapped Begin/Wait pairs, queue counts, ModemSignals
+//   port_monitor.cpp      StartMonitor, StopMonitor (the event thread, the hidden window)
+//   com_thread.cpp        TComThread: the wait for line events and their hand-over
+//   port_events.cpp       HandleX and FireX for every event, the line-signal report
+//   port_window_proc.cpp  PortWindowProc (delivery through the hidden window)
+//   port_observers.cpp    AddObserver, RemoveObserver
+//   port_persistence.cpp  the registry and INI reads and writes, driven by one table
 #pragma once
 
 #include "comport/async_op.h"

@@ -1,5 +1,17 @@
 // The configurator's main window: its controls as models, start-up, the byte link to the
 // device and the read and write procedures. Toolkit-free; a back end mirrors the models.
+//
+// Where TFormPZRQ480's members live (src/configurator/common/):
+//   form_controls.cpp     the constructor (controls, positions, handler bindings), FillList
+//   form_startup.cpp      FormCreate (lists, the port probe), FormDestroy, FormCloseQuery,
+//                         SpeedButton1Click, FillPortList, OpenablePorts
+//   port_reprobe.cpp      PortsChanged, ReprobePorts, ReprobeTimerTick (ports plugged in/out)
+//   device_link.cpp       SendByte, PortRxChar, Timer1Timer, RestartSilence, CheckFrame,
+//                         AwaitReply, SendRequest, Exchange (the byte link and its frames)
+//   settings_exchange.cpp btnReadClick, btnWriteClick and the steps behind them: opening at
+//                         the search rate, the version query, the rate search, the read-back
+//                         check, RunOperation/EndOperation and closing during an operation
+//   device_settings.cpp   the table of the five settings and the list each one fills
 #pragma once
 
 #include "comport/component.h"
