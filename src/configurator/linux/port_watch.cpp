@@ -2,6 +2,7 @@
 
 #include "runtime/main_thread.h"
 #include "runtime/thread.h"
+#include "winapi/owned_fd.h"
 #include "winapi/port_map.h"
 
 #include <array>
@@ -27,20 +28,6 @@ constexpr std::uint32_t kEntryEvents =
 bool SerialDeviceName(std::string_view name) {
   return name.starts_with("tty") || name.starts_with("rfcomm") || name == "serial";
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -102,8 +89,8 @@ struct PortWatch::Watcher : runtime::Thread {
   }
 
   std::function<void()> changed_;
-  Descriptor inotify_;
-  Descriptor stop_;
+  winapi::OwnedFd inotify_;
+  winapi::OwnedFd stop_;
   int devices_ = -1;
   int portMap_ = -1;
 };

@@ -3,7 +3,7 @@
 #include "common/device_session.h"
 #include "common/thread_priority.h"
 #include "linux/pty_master.h"
-#include "linux/unique_fd.h"
+#include "winapi/owned_fd.h"
 
 #include <atomic>
 #include <cerrno>
@@ -33,8 +33,8 @@ struct PtyDevice::Worker {
   PtyMaster master;
   // Opens of the slave path: a hung-up master reports nothing until the port is back, and
   // polling it would only repeat the hang-up.
-  UniqueFd opens;
-  UniqueFd wake;
+  winapi::OwnedFd opens;
+  winapi::OwnedFd wake;
   std::atomic<bool> stop{false};
   std::thread thread;
 
@@ -44,12 +44,12 @@ struct PtyDevice::Worker {
 PtyDevice::PtyDevice(DeviceState initial)
     : EmulatedDevice(initial), worker_(std::make_unique<Worker>()) {
   slavePath_ = worker_->master.SlavePath();
-  worker_->wake = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  worker_->wake = winapi::OwnedFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!worker_->wake.Valid()) throw std::system_error(errno, std::generic_category(), "eventfd");
-  worker_->opens = UniqueFd(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  worker_->opens = winapi::OwnedFd(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
   if (worker_->opens.Valid() &&
       ::inotify_add_watch(worker_->opens.Get(), slavePath_.c_str(), IN_OPEN) < 0) {
-    worker_->opens = UniqueFd();
+    worker_->opens = winapi::OwnedFd();
   }
   Session().SetLineRate(worker_->master.Rate());
   worker_->thread = std::thread([this] { worker_->Serve(Session()); });

@@ -2,7 +2,7 @@
 // slave's termios changes are reported on the master.
 #pragma once
 
-#include "linux/unique_fd.h"
+#include "winapi/owned_fd.h"
 
 #include <cstdint>
 #include <span>
@@ -38,10 +38,10 @@ class PtyMaster {
   bool Write(std::span<const std::uint8_t> bytes) const;
   // Closes the master for good: the slave's reads and writes fail from now on and its
   // path goes away, as with an adapter pulled out.
-  void Unplug() { fd_ = UniqueFd(); }
+  void Unplug() { fd_ = winapi::OwnedFd(); }
 
  private:
-  UniqueFd fd_;
+  winapi::OwnedFd fd_;
   std::string slavePath_;
 };
 

@@ -1,7 +1,7 @@
 #include "winapi/atomic_replace.h"
 
 #include "common/link_target.h"
-#include "linux/owned_fd.h"
+#include "winapi/owned_fd.h"
 
 #include <atomic>
 #include <cerrno>

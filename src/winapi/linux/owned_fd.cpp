@@ -1,4 +1,4 @@
-#include "linux/owned_fd.h"
+#include "winapi/owned_fd.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
 #include "winapi/port_pinning.h"
 
-#include "linux/owned_fd.h"
+#include "winapi/owned_fd.h"
 #include "linux/terminal_system_paths.h"
 #include "linux/usb_adapter.h"
 #include "winapi/port_map.h"

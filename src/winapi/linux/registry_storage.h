@@ -3,7 +3,7 @@
 // lose each other's updates; readers need none, since a save replaces the file whole.
 #pragma once
 
-#include "linux/owned_fd.h"
+#include "winapi/owned_fd.h"
 #include "linux/registry_tree.h"
 
 #include <cstdint>

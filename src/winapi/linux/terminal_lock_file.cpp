@@ -1,6 +1,6 @@
 #include "linux/terminal_lock_file.h"
 
-#include "linux/owned_fd.h"
+#include "winapi/owned_fd.h"
 
 #include <cerrno>
 #include <cstdint>
