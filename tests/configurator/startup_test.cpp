@@ -1,3 +1,4 @@
+#include "configurator/form_layout_table.h"
 #include "form_test_support.h"
 
 #include "comport/port.h"
@@ -79,44 +80,16 @@ TEST_F(Startup, TheInformationBoxNamesTheProgramAndItsOwnership) {
 TEST_F(Startup, ControlsHaveTheirKindsParentsBoundsAndTabOrder) {
   Create();
   ui::Window& window = form->Window();
-  EXPECT_EQ(window.Name(), "FormPZRQ480");
-  EXPECT_EQ(window.Caption(), "PZ-RQ480 (XpressNet, S88 - PC interface)");
-  EXPECT_EQ(window.GetBounds(), (ui::Bounds{192, 109, 241, 436}));
+  EXPECT_EQ(window.Name(), kFormName);
+  EXPECT_EQ(window.Caption(), kFormCaption);
+  EXPECT_EQ(window.GetBounds(), kFormBounds);
   EXPECT_EQ(window.FontName(), "MS Sans Serif");
   EXPECT_EQ(window.FontHeight(), -11);
 
-  using K = ui::ControlKind;
-  struct Row {
-    const char* name;
-    K kind;
-    const char* parent;
-    ui::Bounds bounds;
-    int tabOrder;
-  };
-  const Row rows[] = {
-      {"cbPort", K::ComboBox, "FormPZRQ480", {8, 24, 145, 21}, 0},
-      {"cbSearchBaud", K::ComboBox, "FormPZRQ480", {160, 24, 73, 21}, 8},
-      {"btnRead", K::Button, "FormPZRQ480", {8, 56, 105, 25}, 2},
-      {"GroupBox3", K::GroupBox, "FormPZRQ480", {8, 88, 225, 49}, 6},
-      {"lVer", K::Label, "GroupBox3", {64, 24, 0, 0}, -1},
-      {"GroupBox1", K::GroupBox, "FormPZRQ480", {8, 144, 225, 81}, 1},
-      {"cbXPAddr", K::ComboBox, "GroupBox1", {120, 24, 81, 21}, 0},
-      {"cbBaudRate", K::ComboBox, "GroupBox1", {120, 48, 81, 21}, 1},
-      {"pWait", K::Panel, "FormPZRQ480", {24, 168, 185, 41}, 7},
-      {"GroupBox2", K::GroupBox, "FormPZRQ480", {8, 232, 225, 89}, 3},
-      {"cbS88Addr", K::ComboBox, "GroupBox2", {120, 24, 81, 21}, 0},
-      {"Label5", K::Label, "FormPZRQ480", {24, 283, 0, 0}, -1},
-      {"cbS88Num", K::ComboBox, "FormPZRQ480", {128, 280, 81, 21}, 5},
-      {"GroupBox4", K::GroupBox, "FormPZRQ480", {8, 328, 225, 65}, 9},
-      {"cbCommStat", K::ComboBox, "GroupBox4", {56, 24, 145, 21}, 0},
-      {"btnWrite", K::Button, "FormPZRQ480", {8, 400, 105, 25}, 4},
-      {"SpeedButton1", K::SpeedButton, "FormPZRQ480", {200, 400, 25, 25}, -1},
-      {"Timer1", K::Timer, "FormPZRQ480", {}, -1},
-  };
   std::vector<std::string> names;
   window.ForEach([&](ui::Control& control) { names.push_back(control.Name()); });
-  EXPECT_EQ(names.size(), 27u);  // the window and its 26 controls
-  for (const Row& row : rows) {
+  EXPECT_EQ(names.size(), std::size(kFormLayout) + 1);  // the window and its controls
+  for (const LayoutRow& row : kFormLayout) {
     ui::Control* found = nullptr;
     window.ForEach([&](ui::Control& control) {
       if (control.Name() == row.name) found = &control;
@@ -127,6 +100,9 @@ TEST_F(Startup, ControlsHaveTheirKindsParentsBoundsAndTabOrder) {
     EXPECT_EQ(found->Parent()->Name(), row.parent) << row.name;
     EXPECT_EQ(found->GetBounds(), row.bounds) << row.name;
     EXPECT_EQ(found->TabOrder(), row.tabOrder) << row.name;
+    if (row.kind != ui::ControlKind::ComboBox) {
+      EXPECT_EQ(found->Caption(), row.caption) << row.name;
+    }
   }
   EXPECT_TRUE(form->cbPort.Editable());
   EXPECT_FALSE(form->cbSearchBaud.Editable());

@@ -1,5 +1,6 @@
 // The configurator's window on the Qt back end, against the emulated device on virtual
 // lines.
+#include "configurator/form_layout_table.h"
 #include "configurator/form_pzrq480.h"
 #include "device/virtual_line_device.h"
 #include "gui_qt/qt_application.h"
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -84,100 +86,88 @@ class FormWindowTest : public testing::Test {
   std::unique_ptr<gui_qt::QtWindow> view;
 };
 
+// The Qt widget that stands for each kind of control model.
+const char* QtClassOf(ui::ControlKind kind) {
+  switch (kind) {
+    case ui::ControlKind::Label:
+    case ui::ControlKind::Panel:
+      return "QLabel";
+    case ui::ControlKind::ComboBox:
+      return "QComboBox";
+    case ui::ControlKind::Button:
+      return "QPushButton";
+    case ui::ControlKind::SpeedButton:
+      return "QToolButton";
+    case ui::ControlKind::GroupBox:
+      return "QGroupBox";
+    case ui::ControlKind::Window:
+    case ui::ControlKind::Timer:
+      break;
+  }
+  return "";
+}
+
 TEST_F(FormWindowTest, WidgetsMatchTheWindowTable) {
   AddDevice("COM3");
   AddDevice("COM7");
   Start();
   const QStringList rates{"19200", "38400", "57600", "115200"};
+  // What each list holds after the start-up with COM3 and COM7 present.
   const struct {
     const char* name;
-    const char* kind;
-    const char* parent;
-    QRect bounds;  // labels: position only
     QString text;
-    int items;  // -1: no list
+    int items;
     QString first;
     QString last;
-  } table[] = {
-      {"Label1", "QLabel", "FormPZRQ480", {8, 8, 0, 0}, "Port num:", -1, "", ""},
-      {"Label8", "QLabel", "FormPZRQ480", {160, 8, 0, 0}, "Port baud:", -1, "", ""},
-      {"cbPort", "QComboBox", "FormPZRQ480", {8, 24, 145, 21}, "COM3", 2, "COM3", "COM7"},
-      {"cbSearchBaud",
-       "QComboBox",
-       "FormPZRQ480",
-       {160, 24, 73, 21},
-       "19200",
-       4,
-       "19200",
-       "115200"},
-      {"btnRead", "QPushButton", "FormPZRQ480", {8, 56, 105, 25}, "Read settings", -1, "", ""},
-      {"GroupBox3",
-       "QGroupBox",
-       "FormPZRQ480",
-       {8, 88, 225, 49},
-       " Device informations ",
-       -1,
-       "",
-       ""},
-      {"Label7", "QLabel", "GroupBox3", {16, 24, 0, 0}, "Version:", -1, "", ""},
-      {"lVer", "QLabel", "GroupBox3", {64, 24, 0, 0}, "...", -1, "", ""},
-      {"GroupBox1", "QGroupBox", "FormPZRQ480", {8, 144, 225, 81}, " Base settings ", -1, "", ""},
-      {"Label2", "QLabel", "GroupBox1", {16, 27, 0, 0}, "XpressNet address:", -1, "", ""},
-      {"cbXPAddr", "QComboBox", "GroupBox1", {120, 24, 81, 21}, "31", 31, "1", "31"},
-      {"Label3", "QLabel", "GroupBox1", {16, 51, 0, 0}, "Baud rate:", -1, "", ""},
-      {"cbBaudRate", "QComboBox", "GroupBox1", {120, 48, 81, 21}, "19200", 4, "19200", "115200"},
-      {"pWait", "QLabel", "FormPZRQ480", {24, 168, 185, 41}, "Please wait...", -1, "", ""},
-      {"GroupBox2", "QGroupBox", "FormPZRQ480", {8, 232, 225, 89}, " S88 settings ", -1, "", ""},
-      {"Label4", "QLabel", "GroupBox2", {16, 27, 0, 0}, "S88 start address:", -1, "", ""},
-      {"cbS88Addr", "QComboBox", "GroupBox2", {120, 24, 81, 21}, "65", 192, "1", "192"},
-      {"Label6", "QLabel", "GroupBox2", {16, 51, 0, 0}, "S88 module num:", -1, "", ""},
-      {"Label5", "QLabel", "FormPZRQ480", {24, 283, 0, 0}, "Baud rate:", -1, "", ""},
-      {"cbS88Num", "QComboBox", "FormPZRQ480", {128, 280, 81, 21}, "1", 126, "1", "126"},
-      {"GroupBox4", "QGroupBox", "FormPZRQ480", {8, 328, 225, 65}, " Command station ", -1, "", ""},
-      {"Label9", "QLabel", "GroupBox4", {16, 27, 0, 0}, "Type:", -1, "", ""},
-      {"cbCommStat",
-       "QComboBox",
-       "GroupBox4",
-       {56, 24, 145, 21},
-       "General (Lenz, Roco)",
-       2,
-       "General (Lenz, Roco)",
-       "Tran ZF5"},
-      {"btnWrite", "QPushButton", "FormPZRQ480", {8, 400, 105, 25}, "Write settings", -1, "", ""},
-      {"SpeedButton1", "QToolButton", "FormPZRQ480", {200, 400, 25, 25}, "?", -1, "", ""},
+  } lists[] = {
+      {"cbPort", "COM3", 2, "COM3", "COM7"},
+      {"cbSearchBaud", "19200", 4, "19200", "115200"},
+      {"cbXPAddr", "31", 31, "1", "31"},
+      {"cbBaudRate", "19200", 4, "19200", "115200"},
+      {"cbS88Addr", "65", 192, "1", "192"},
+      {"cbS88Num", "1", 126, "1", "126"},
+      {"cbCommStat", "General (Lenz, Roco)", 2, "General (Lenz, Roco)", "Tran ZF5"},
   };
-  for (const auto& row : table) {
+  for (const configurator::testing::LayoutRow& row : configurator::testing::kFormLayout) {
+    if (row.kind == ui::ControlKind::Timer) continue;
     SCOPED_TRACE(row.name);
     QWidget* widget = view->Find(row.name);
     ASSERT_NE(widget, nullptr);
     EXPECT_EQ(widget->objectName(), row.name);
-    EXPECT_STREQ(widget->metaObject()->className(), row.kind);
+    EXPECT_STREQ(widget->metaObject()->className(), QtClassOf(row.kind));
     EXPECT_EQ(widget->parentWidget()->objectName(), row.parent);
-    EXPECT_EQ(widget->pos(), row.bounds.topLeft());
-    if (row.bounds.width() > 0) {
-      EXPECT_EQ(widget->size(), row.bounds.size());
+    EXPECT_EQ(widget->pos(), QPoint(row.bounds.left, row.bounds.top));
+    if (row.bounds.width > 0) {
+      EXPECT_EQ(widget->size(), QSize(row.bounds.width, row.bounds.height));
     }
     QString text;
     if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) text = button->text();
     if (auto* group = qobject_cast<QGroupBox*>(widget)) text = group->title();
     if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-      text = combo->currentText();
-      ASSERT_EQ(combo->count(), row.items);
-      EXPECT_EQ(combo->itemText(0), row.first);
-      EXPECT_EQ(combo->itemText(row.items - 1), row.last);
+      const auto list = std::find_if(std::begin(lists), std::end(lists), [&](const auto& l) {
+        return std::string(l.name) == row.name;
+      });
+      ASSERT_NE(list, std::end(lists));
+      EXPECT_EQ(combo->currentText(), list->text);
+      ASSERT_EQ(combo->count(), list->items);
+      EXPECT_EQ(combo->itemText(0), list->first);
+      EXPECT_EQ(combo->itemText(list->items - 1), list->last);
       EXPECT_EQ(combo->isEditable(), std::string(row.name) == "cbPort");
+    } else {
+      EXPECT_EQ(text, QString(row.caption));
     }
-    EXPECT_EQ(text, row.text);
   }
   EXPECT_EQ(Get<QComboBox>("cbBaudRate")->count(), rates.size());
 
   QWidget& window = view->Widget();
-  EXPECT_EQ(window.objectName(), "FormPZRQ480");
-  EXPECT_EQ(window.windowTitle(), "PZ-RQ480 (XpressNet, S88 - PC interface)");
-  EXPECT_EQ(window.size(), QSize(241, 436));
+  EXPECT_EQ(window.objectName(), configurator::testing::kFormName);
+  EXPECT_EQ(window.windowTitle(), configurator::testing::kFormCaption);
+  EXPECT_EQ(window.size(), QSize(configurator::testing::kFormBounds.width,
+                                 configurator::testing::kFormBounds.height));
   EXPECT_EQ(window.minimumSize(), window.maximumSize());
-  EXPECT_EQ(window.pos(), QPoint(192, 109));
+  EXPECT_EQ(window.pos(), QPoint(configurator::testing::kFormBounds.left,
+                                 configurator::testing::kFormBounds.top));
   EXPECT_FALSE(window.windowFlags() &
                (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
   EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
