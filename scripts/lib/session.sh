@@ -10,6 +10,13 @@ session_cleanups=()
 
 track_pid() { session_pids+=("$1"); }
 
+# Whether process $1 has ended (a child that has ended but is not yet reaped counts).
+session_pid_gone() {
+  local state
+  state=$(ps -o stat= -p "$1" 2>/dev/null) || return 0
+  [[ $state == Z* ]]
+}
+
 # Runs a command at clean-up, before the tracked processes are ended.
 on_cleanup() { session_cleanups+=("$*"); }
 
@@ -17,9 +24,13 @@ cleanup_session() {
   local i cmd
   for cmd in "${session_cleanups[@]}"; do eval "$cmd" >/dev/null 2>&1 || true; done
   session_cleanups=()
-  # SIGTERM lets the simulator remove its port map entry.
+  # SIGTERM lets the simulator remove its port map entry; what is still there after five
+  # seconds (a window whose display went first) is killed, so clean-up never hangs.
   for ((i = ${#session_pids[@]} - 1; i >= 0; i--)); do kill "${session_pids[i]}" 2>/dev/null || true; done
-  for i in "${session_pids[@]}"; do wait "$i" 2>/dev/null || true; done
+  for i in "${session_pids[@]}"; do
+    wait_for 5 session_pid_gone "$i" || kill -KILL "$i" 2>/dev/null || true
+    wait "$i" 2>/dev/null || true
+  done
   session_pids=()
   if [ -n "$session_dir" ]; then rm -rf "$session_dir"; fi
   session_dir=
