@@ -134,6 +134,15 @@ void TFormPZRQ480::ShowBusy(bool busy) {
   }
 }
 
+void TFormPZRQ480::ShowBusyAndSettle() {
+  ShowBusy(true);
+  app_.ProcessMessages();
+  CheckAbandoned();
+  app_.Sleep(kSettleTime);
+  app_.ProcessMessages();
+  CheckAbandoned();
+}
+
 void TFormPZRQ480::ApplySearchBaud() {
   const int index = cbSearchBaud.ItemIndex();
   if (index >= 0 && index < static_cast<int>(std::size(kSearchRates))) {
@@ -166,12 +175,7 @@ void TFormPZRQ480::ReadSettings(ReadPurpose purpose) {
 
   if (!OpenAtSearchRate()) return;
 
-  ShowBusy(true);
-  app_.ProcessMessages();
-  CheckAbandoned();
-  app_.Sleep(kSettleTime);
-  app_.ProcessMessages();
-  CheckAbandoned();
+  ShowBusyAndSettle();
 
   ReadAtCurrentRate();
 
@@ -242,12 +246,7 @@ void TFormPZRQ480::WriteSettings() {
   }
   const int newSearchBaud = cbBaudRate.ItemIndex();
 
-  ShowBusy(true);
-  app_.ProcessMessages();
-  CheckAbandoned();
-  app_.Sleep(kSettleTime);
-  app_.ProcessMessages();
-  CheckAbandoned();
+  ShowBusyAndSettle();
 
   // Nothing goes out unless the device answers at this rate: frames the device cannot
   // hear would be lost, and the read-back would show the old values as if written.

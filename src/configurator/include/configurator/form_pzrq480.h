@@ -210,6 +210,8 @@ class TFormPZRQ480 : public comport::TComponent {
   void EndAbandoned();
   void CheckAbandoned();
   void ShowBusy(bool busy);
+  // Shows the wait panel, then lets the line settle before the first request.
+  void ShowBusyAndSettle();
   // Sends the bytes of a request and their XOR.
   void SendRequest(std::initializer_list<std::uint8_t> bytes);
   ReplyResult Exchange(std::initializer_list<std::uint8_t> bytes);
