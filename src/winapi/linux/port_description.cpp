@@ -91,6 +91,11 @@ PortDescription DescribePort(const std::string& name) {
   return port;
 }
 
+std::optional<UsbAdapter> UsbAdapterOfDevice(const std::string& devicePath) {
+  const TerminalSystemPaths system = CurrentTerminalSystemPaths();
+  return UsbAdapterOf(devicePath, system.sysRoot, system.serialLinksRoot);
+}
+
 std::vector<PortDescription> DescribePorts() {
   std::set<unsigned> numbers;
   for (unsigned n = kFirstListedPort; n <= kLastListedPort; ++n) numbers.insert(n);

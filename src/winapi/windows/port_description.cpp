@@ -111,6 +111,10 @@ PortDescription DescribePort(const std::string& name) {
   return port;
 }
 
+std::optional<UsbAdapter> UsbAdapterOfDevice(const std::string&) {
+  return std::nullopt;
+}
+
 std::vector<PortDescription> DescribePorts() {
   const auto system = SystemPorts();
   const auto friendly = FriendlyNames();

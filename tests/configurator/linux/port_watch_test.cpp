@@ -98,5 +98,63 @@ TEST_F(PortWatchTest, AWatchEndsCleanlyAndTellsNothingAfterwards) {
   EXPECT_EQ(told, 0);
 }
 
+// A port-map folder in the making: filled in a staging folder beside it (every COM name
+// but one leading nowhere, as the start-up probe's map), then moved into place at once.
+class LateMapFolder {
+ public:
+  explicit LateMapFolder(const std::string& slave)
+      : root_(std::filesystem::path(std::getenv("PZ_PORT_MAP_DIR")).string() + "-late"),
+        folder_(root_ / "pzrq480" / "ports"),
+        slave_(slave),
+        previous_(std::getenv("PZ_PORT_MAP_DIR")) {
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_);
+    ::setenv("PZ_PORT_MAP_DIR", folder_.c_str(), 1);
+  }
+  ~LateMapFolder() {
+    ::setenv("PZ_PORT_MAP_DIR", previous_.c_str(), 1);
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  void MakeParent() const { std::filesystem::create_directories(folder_.parent_path()); }
+  void MoveIn() const {
+    const auto staging = root_ / "staging";
+    std::filesystem::create_directories(staging);
+    for (int i = 1; i <= 21; ++i) {
+      std::filesystem::create_symlink(i == 9 ? slave_ : "/nonexistent",
+                                      staging / ("COM" + std::to_string(i)));
+    }
+    std::filesystem::rename(staging, folder_);
+  }
+  void Remove() const { std::filesystem::remove_all(folder_); }
+
+ private:
+  std::filesystem::path root_;
+  std::filesystem::path folder_;
+  std::string slave_;
+  std::string previous_;
+};
+
+// `pzrq480-cli map` makes the folder on first use, maybe while the window is open; and a
+// folder removed and made again is followed as well.
+TEST_F(PortWatchTest, APortMapFolderMadeAfterTheWatchBeganIsFollowed) {
+  ASSERT_FALSE(pty.SlavePath().empty());
+  auto com3 = winapi::VirtualLine::Create("COM3");
+  Create();
+  LateMapFolder late(pty.SlavePath());
+  PortWatch watch([this] { form->PortsChanged(); });
+
+  late.MakeParent();  // one step nearer: the watch moves down to it
+  late.MoveIn();
+  ASSERT_TRUE(app.RunUntil([&] { return Lists("COM9"); }, kLimit));
+  EXPECT_EQ(form->cbPort.Items(), (std::vector<std::string>{"COM3", "COM9"}));
+
+  late.Remove();
+  ASSERT_TRUE(app.RunUntil([&] { return !Lists("COM9"); }, kLimit));
+  late.MoveIn();
+  ASSERT_TRUE(app.RunUntil([&] { return Lists("COM9"); }, kLimit));
+  EXPECT_TRUE(app.Errors().empty());
+}
+
 }  // namespace
 }  // namespace configurator::testing

@@ -131,6 +131,11 @@ TEST_F(PortDescriptionTest, AUsablePortNamesItsDeviceAndAdapter) {
   EXPECT_EQ(ReasonText(port), "");
   ASSERT_TRUE(port.usb);
   EXPECT_EQ(port.usb->product, "FT232R USB UART");
+  // The same facts without an open, as a tooltip asks for them.
+  const auto adapter = UsbAdapterOfDevice(pty.SlavePath());
+  ASSERT_TRUE(adapter);
+  EXPECT_EQ(adapter->serialNumber, "A1B2C3");
+  EXPECT_FALSE(UsbAdapterOfDevice((sysfs_->Dev() / "ttyS0").string()));
 
   // Every COM name of the map is listed, after COM1..COM20.
   const auto ports = DescribePorts();

@@ -6,8 +6,8 @@
 namespace configurator {
 
 // On Linux the device the COM name leads to (a COM name there is this program's own
-// mapping); on Windows nothing, the name is the system's. More about the device, such as
-// a USB adapter's product, belongs here too. Empty when there is nothing to say.
+// mapping) and, for a USB adapter, its maker and product: "/dev/ttyUSB0 (FTDI FT232R USB
+// UART)". On Windows nothing, the name is the system's. Empty when there is nothing to say.
 std::string PortHint(const std::string& name);
 
 }  // namespace configurator

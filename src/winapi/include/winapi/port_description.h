@@ -48,6 +48,11 @@ struct PortDescription {
 // opening it as the window's probe does and closing it again.
 PortDescription DescribePort(const std::string& name);
 
+// The USB adapter behind a device path, as the port list describes it, without opening
+// the device: cheap enough for a tooltip. Nothing for a device that is no USB adapter,
+// and always nothing on Windows, where the system names its own devices.
+std::optional<UsbAdapter> UsbAdapterOfDevice(const std::string& devicePath);
+
 // COM1..COM20 and every further port the system (Windows) or the port map (Linux)
 // knows, in number order, each described; missing ones included.
 std::vector<PortDescription> DescribePorts();
