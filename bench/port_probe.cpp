@@ -1,6 +1,8 @@
 // The window's start-up probe of COM1..COM20 and the command-line tool's port list, with
 // all twenty ports present (ptys in a private port map), on a quiet machine and with many
-// other processes holding files open: each should cost about the same either way.
+// other processes holding files open: each should cost about the same either way. Beside
+// them, what merely listing every process's descriptor folder costs, which a probe that
+// names every holder of a port cannot avoid.
 //
 //   port_probe [extra-processes [files-each [rounds]]]   (defaults: 400 40 5)
 #include "configurator/form_pzrq480.h"
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -95,12 +98,32 @@ double MsSince(Clock::time_point start) {
 struct Figures {
   double probeMs;  // the window's start-up probe
   double listMs;   // the description of every port, as "pzrq480-cli ports" prints it
+  double tableMs;  // listing every process's descriptor folder, nothing more
 };
+
+// What any exact answer to "which process holds this device" pays at the least: the
+// names in every process's descriptor folder, without looking at what they lead to.
+double ListDescriptorFolders() {
+  const auto start = Clock::now();
+  std::size_t names = 0;
+  std::error_code error;
+  for (std::filesystem::directory_iterator process("/proc", error), end; !error && process != end;
+       process.increment(error)) {
+    std::error_code denied;
+    for (std::filesystem::directory_iterator fd(process->path() / "fd", denied), last;
+         !denied && fd != last; fd.increment(denied)) {
+      ++names;
+    }
+  }
+  if (names == 0) std::fprintf(stderr, "no descriptor folder could be read\n");
+  return MsSince(start);
+}
 
 // The medians of `rounds` probes and port lists; what they found is checked.
 Figures Measure(int rounds) {
   std::vector<double> probes;
   std::vector<double> lists;
+  std::vector<double> tables;
   for (int i = 0; i < rounds; ++i) {
     ui::HeadlessApplication app;
     configurator::TFormPZRQ480 form(app);
@@ -123,8 +146,9 @@ Figures Measure(int rounds) {
                    kPorts);
       std::exit(1);
     }
+    tables.push_back(ListDescriptorFolders());
   }
-  return {Median(probes), Median(lists)};
+  return {Median(probes), Median(lists), Median(tables)};
 }
 
 }  // namespace
@@ -147,5 +171,12 @@ int main(int argc, char** argv) {
               crowded.probeMs, crowded.probeMs / quiet.probeMs);
   std::printf("%-22s %10.1f %10.1f %7.2fx\n", "port list (ports)", quiet.listMs, crowded.listMs,
               crowded.listMs / quiet.listMs);
+  std::printf("%-22s %10.1f %10.1f %7.2fx\n", "descriptor folders", quiet.tableMs, crowded.tableMs,
+              crowded.tableMs / quiet.tableMs);
+  // A probe that finds every holder lists those folders once, whatever else it does.
+  std::printf(
+      "an exact probe at best (its quiet cost plus the crowd's folders): %.2fx, list %.2fx\n",
+      (quiet.probeMs + crowded.tableMs - quiet.tableMs) / quiet.probeMs,
+      (quiet.listMs + crowded.tableMs - quiet.tableMs) / quiet.listMs);
   return 0;
 }

@@ -1,9 +1,11 @@
 // Receive latency: from the far side's write to OnRxChar running on the main thread,
 // which waits in the runtime's message wait like an idle GUI, and on the event thread
 // (smNone). On a pty each round measures a raw reader of the same pty first (poll and
-// read, the floor) and gives the port's figures as multiples of it. Then the cost of an
-// open port on a quiet line: what the process does during two idle seconds, and how often
-// a quiet port's threads wake while another port of the process receives.
+// read, the floor) and gives the port's figures as multiples of it, beside one hand-over
+// to the main thread alone, which a main thread asleep until the byte comes adds to the
+// floor at the very least. Then the cost of an open port on a quiet line: what the
+// process does during two idle seconds, and how often a quiet port's threads wake while
+// another port of the process receives.
 //
 //   rx_latency [samples per measurement] [pty rounds]
 #include "process_usage.h"
@@ -170,6 +172,15 @@ std::vector<double> MeasureRawLatency(const std::string& path, const std::functi
   return latencies;
 }
 
+// One hand-over alone, no line involved: another thread's RunOnMainThread to the call
+// running on the main thread, which waits for messages between calls. A sleeping main
+// thread cannot hear of a byte sooner than the floor plus this.
+std::vector<double> MeasureHandOver(int samples) {
+  Trips trips(samples);
+  return trips.Run([&] { runtime::RunOnMainThread([&] { trips.Arrived(); }); },
+                   [&] { ServeUntilReceived(trips.Received(), samples); });
+}
+
 void Report(const char* line, const std::vector<double>& latencies) {
   const Figures f = Summarise(latencies);
   std::printf("%-16s samples %5zu  median %8.1f us  p99 %8.1f us  min %7.1f us  max %8.1f us\n",
@@ -190,29 +201,37 @@ std::vector<double> MeasurePortOnPty(const Pty& pty, comport::TSyncMethod sync, 
 // Rounds on one pty: the raw reader, then the port with each delivery, figures as
 // medians and 99th percentiles, the port's also as multiples of the same round's floor.
 void ReportPtyRounds(int samples, int rounds) {
-  std::printf("%-5s %-22s %-34s %-34s\n", "round", "raw reader (floor)",
-              "main thread (smThreadSync)", "event thread (smNone)");
-  std::printf("%-5s %-22s %-34s %-34s\n", "", "median / p99 us", "median / p99 us  (x floor)",
-              "median / p99 us  (x floor)");
+  std::printf("%-5s %-22s %-34s %-34s %s\n", "round", "raw reader (floor)",
+              "main thread (smThreadSync)", "event thread (smNone)", "hand-over alone");
+  std::printf("%-5s %-22s %-34s %-34s %s\n", "", "median / p99 us", "median / p99 us  (x floor)",
+              "median / p99 us  (x floor)", "median us (floor + it, x floor)");
   Pty pty;
   std::vector<double> mainRatios;
   std::vector<double> eventRatios;
+  std::vector<double> boundRatios;
   for (int round = 1; round <= rounds; ++round) {
     const Figures floor = Summarise(MeasureRawLatency(
         pty.SlavePath(), [&] { pty.Write(kSample); }, samples));
     const Figures main = Summarise(MeasurePortOnPty(pty, comport::smThreadSync, samples));
     const Figures event = Summarise(MeasurePortOnPty(pty, comport::smNone, samples));
+    const Figures handOver = Summarise(MeasureHandOver(samples));
+    boundRatios.push_back((floor.median_us + handOver.median_us) / floor.median_us);
     mainRatios.push_back(main.median_us / floor.median_us);
     eventRatios.push_back(event.median_us / floor.median_us);
     std::printf(
         "%-5d %6.1f / %6.1f        %6.1f / %6.1f  (%4.2f / %4.2f)   %6.1f / %6.1f  (%4.2f / "
-        "%4.2f)\n",
+        "%4.2f)   %5.1f  (%4.2f)\n",
         round, floor.median_us, floor.p99_us, main.median_us, main.p99_us,
         main.median_us / floor.median_us, main.p99_us / floor.p99_us, event.median_us, event.p99_us,
-        event.median_us / floor.median_us, event.p99_us / floor.p99_us);
+        event.median_us / floor.median_us, event.p99_us / floor.p99_us, handOver.median_us,
+        boundRatios.back());
   }
   std::printf("median of the rounds' median ratios: main thread %.2f x, event thread %.2f x\n",
               Summarise(mainRatios).median_us, Summarise(eventRatios).median_us);
+  std::printf(
+      "a main thread asleep until the byte comes: at best the floor plus one hand-over, "
+      "%.2f x\n",
+      Summarise(boundRatios).median_us);
 }
 
 std::set<std::string> ThreadIds() {
