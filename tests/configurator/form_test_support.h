@@ -19,6 +19,9 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <cerrno>
+#include <csignal>
+
 #include <unistd.h>
 #endif
 
@@ -34,8 +37,8 @@ class HermeticPortMap {
  public:
   HermeticPortMap() {
 #ifndef _WIN32
-    dir_ =
-        std::filesystem::temp_directory_path() / ("pz-config-ports-" + std::to_string(::getpid()));
+    RemoveThoseOfEndedRuns();
+    dir_ = std::filesystem::temp_directory_path() / (kPrefix + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
     for (int i = 1; i <= 21; ++i) {
       const auto link = dir_ / ("COM" + std::to_string(i));
@@ -54,6 +57,25 @@ class HermeticPortMap {
   }
 
  private:
+  static constexpr char kPrefix[] = "pz-config-ports-";
+
+  // A test program that was killed leaves its folder behind; the next run clears it.
+  static void RemoveThoseOfEndedRuns() {
+#ifndef _WIN32
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(std::filesystem::temp_directory_path(), error), end;
+         !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (name.rfind(kPrefix, 0) != 0) continue;
+      const long pid = std::strtol(name.c_str() + sizeof kPrefix - 1, nullptr, 10);
+      if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        std::error_code ignored;
+        std::filesystem::remove_all(it->path(), ignored);
+      }
+    }
+#endif
+  }
+
   std::filesystem::path dir_;
 };
 
