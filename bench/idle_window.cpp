@@ -6,6 +6,8 @@
 // with Timer1 kept ticking as a timer that never sleeps does.
 //
 //   idle_window [seconds]
+#include "process_usage.h"
+
 #include "configurator/form_pzrq480.h"
 #include "device/virtual_line_device.h"
 #include "gui_qt/qt_application.h"
@@ -21,22 +23,13 @@
 #include <cstdlib>
 #include <string>
 
-#include <sys/resource.h>
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct ThreadUsage {
-  long wakeUps;  // voluntary context switches: the thread blocked and was woken
-  double cpuMs;
-};
-
-ThreadUsage MainThreadUsage() {
-  rusage usage{};
-  ::getrusage(RUSAGE_THREAD, &usage);
-  auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-  return {usage.ru_nvcsw, ms(usage.ru_utime) + ms(usage.ru_stime)};
+// A voluntary context switch of the main thread is one wake-up: it blocked and was woken.
+bench::Usage MainThreadUsage() {
+  return bench::ProcessUsage(RUSAGE_THREAD);
 }
 
 // Runs Qt's event loop for `duration`; one single-shot timer ends it (one wake-up).
@@ -50,13 +43,13 @@ void Measure(const char* what, configurator::TFormPZRQ480& form, const std::int6
   // Whatever the previous phase left pending ends first.
   RunLoop(std::chrono::milliseconds(200));
   const std::int64_t ticksBefore = ticks;
-  const ThreadUsage before = MainThreadUsage();
+  const bench::Usage before = MainThreadUsage();
   const auto start = Clock::now();
   RunLoop(std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  const ThreadUsage after = MainThreadUsage();
+  const bench::Usage after = MainThreadUsage();
   // The single shot that ends the loop is not counted.
-  const long wakeUps = std::max(0L, after.wakeUps - before.wakeUps - 1);
+  const long wakeUps = std::max(0L, after.voluntarySwitches - before.voluntarySwitches - 1);
   std::printf("%-34s %9.1f %12.1f %10.2f   %s\n", what,
               static_cast<double>(ticks - ticksBefore) / wall, static_cast<double>(wakeUps) / wall,
               (after.cpuMs - before.cpuMs) / wall, form.Timer1.Asleep() ? "asleep" : "ticking");

@@ -1,4 +1,5 @@
-// What the process has used of the machine so far: context switches and CPU time.
+// What the process (or the calling thread) has used of the machine so far: context
+// switches and CPU time.
 #pragma once
 
 #include <sys/resource.h>
@@ -11,9 +12,10 @@ struct Usage {
   double cpuMs;  // user and system time together
 };
 
-inline Usage ProcessUsage() {
+// `who`: RUSAGE_SELF for the whole process, RUSAGE_THREAD for the calling thread.
+inline Usage ProcessUsage(int who = RUSAGE_SELF) {
   rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
+  ::getrusage(who, &usage);
   auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
   return {usage.ru_nvcsw, usage.ru_nivcsw, ms(usage.ru_utime) + ms(usage.ru_stime)};
 }

@@ -28,7 +28,8 @@ void TFormPZRQ480::FormCreate() {
     };
   }
 
-  FillPortList(OpenablePorts(*ComPort));
+  const std::vector<std::string> names = OpenablePorts(*ComPort);
+  FillPortList(names, PortHints(names));
   if (!cbPort.Items().empty()) cbPort.SetItemIndex(0);
 }
 
@@ -59,9 +60,10 @@ std::vector<std::string> TFormPZRQ480::OpenablePorts(comport::TComPort& port,
   return names;
 }
 
-void TFormPZRQ480::FillPortList(const std::vector<std::string>& names) {
+void TFormPZRQ480::FillPortList(const std::vector<std::string>& names,
+                                const std::vector<std::string>& hints) {
   cbPort.Clear();
-  for (const std::string& name : names) cbPort.Add(name, PortHint(name));
+  for (std::size_t i = 0; i < names.size(); ++i) cbPort.Add(names[i], hints[i]);
 }
 
 void TFormPZRQ480::FormDestroy() {

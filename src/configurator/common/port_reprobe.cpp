@@ -29,14 +29,13 @@ void TFormPZRQ480::ReprobePorts() {
   comport::TComPort probe(nullptr);
   const std::vector<std::string> names =
       OpenablePorts(probe, ComPort->Connected() ? ComPort->Port() : std::string());
-  std::vector<std::string> hints;
-  for (const std::string& name : names) hints.push_back(PortHint(name));
+  const std::vector<std::string> hints = PortHints(names);
   if (names == cbPort.Items() && hints == cbPort.ItemHints()) return;
 
   const int index = cbPort.ItemIndex();
   const std::string selected = index >= 0 ? cbPort.Items()[index] : std::string();
   const std::string typed = index < 0 ? cbPort.Text() : std::string();
-  FillPortList(names);
+  FillPortList(names, hints);
   const auto kept = std::find(names.begin(), names.end(), selected);
   if (!selected.empty() && kept != names.end()) {
     cbPort.SetItemIndex(static_cast<int>(kept - names.begin()));

@@ -238,7 +238,8 @@ class TFormPZRQ480 : public comport::TComponent {
   // ComPort, counts as there without being opened again.
   static std::vector<std::string> OpenablePorts(comport::TComPort& port,
                                                 const std::string& held = {});
-  void FillPortList(const std::vector<std::string>& names);
+  // The items and, one each, their hints (PortHint: a look at the disk per port).
+  void FillPortList(const std::vector<std::string>& names, const std::vector<std::string>& hints);
   void ReprobeTimerTick();
   // Probes the ports again; keeps the selected item where that port is still listed and
   // the typed text.
