@@ -74,6 +74,15 @@ int TFormPZRQ480::SearchOtherRates() {
   return LastSearch.answeredAt;
 }
 
+std::string TFormPZRQ480::SearchRatesText() {
+  std::string text;
+  for (std::size_t i = 0; i < kSearchRates.size(); ++i) {
+    if (i > 0) text += i + 1 < kSearchRates.size() ? ", " : " or ";
+    text += comport::BaudRateText(kSearchRates[i]);
+  }
+  return text;
+}
+
 std::string TFormPZRQ480::RateText(int index) const {
   return comport::BaudRateText(kSearchRates[static_cast<std::size_t>(index)]);
 }
@@ -190,9 +199,8 @@ void TFormPZRQ480::ReadSettings(ReadPurpose purpose) {
       message = "The device answers at " + RateText(found) + " baud, not at " + silentRate +
                 "; Port baud now shows it.";
     } else {
-      message = "No device answered on " + Printable(ComPort->Port()) +
-                " at 19200, 38400, 57600 or 115200 baud. Check the port, the cable and "
-                "the device's power.";
+      message = "No device answered on " + Printable(ComPort->Port()) + " at " + SearchRatesText() +
+                " baud. Check the port, the cable and the device's power.";
     }
   }
 
@@ -265,7 +273,7 @@ void TFormPZRQ480::WriteSettings() {
         message += " The device answers at " + RateText(found) +
                    " baud; Port baud now shows it, so write again.";
       } else {
-        message += " No device answered at 19200, 38400, 57600 or 115200 baud either.";
+        message += " No device answered at " + SearchRatesText() + " baud either.";
       }
     }
     pWait.SetVisible(false);

@@ -177,11 +177,6 @@ void Rfc2217Session::OnComPortAnswer(std::span<const std::uint8_t> payload) {
   }
 }
 
-void Rfc2217Session::AppendData(std::span<const std::uint8_t> data,
-                                std::vector<std::uint8_t>& wire) {
-  AppendEscaped(data, wire);
-}
-
 void Rfc2217Session::Send(std::uint8_t code, std::span<const std::uint8_t> value,
                           std::vector<std::uint8_t>& wire) {
   std::vector<std::uint8_t> payload{code};

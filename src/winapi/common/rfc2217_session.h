@@ -33,9 +33,6 @@ class Rfc2217Session {
   bool ComPortAccepted() const { return comPort_ == Agreement::Yes; }
   bool ComPortRefused() const { return comPort_ == Agreement::No; }
 
-  // Data to send: IAC doubled.
-  static void AppendData(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& wire);
-
   // The commands for the settings of `dcb` that differ from those sent before (all of
   // them the first time), appended to `wire`; each one then awaits its answer.
   // Returns ERROR_INVALID_PARAMETER (sending nothing) for settings a network port cannot

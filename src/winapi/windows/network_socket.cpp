@@ -10,8 +10,6 @@
 
 #include "common/network_socket.h"
 
-#include <mutex>
-
 namespace winapi::driver {
 
 struct NetworkSocket::Handles {

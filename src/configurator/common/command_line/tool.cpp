@@ -116,7 +116,7 @@ class Session {
 
   // "the device answers at 38400 baud" or that it answers at none of the four rates.
   std::string WhereItAnswers(int found) const {
-    if (found < 0) return "no device answers at 19200, 38400, 57600 or 115200 baud";
+    if (found < 0) return "no device answers at " + TFormPZRQ480::SearchRatesText() + " baud";
     const std::string rate = form_.cbSearchBaud.Items()[static_cast<std::size_t>(found)];
     return "the device answers at " + rate + " baud (--baud " + rate + ")";
   }
@@ -253,7 +253,8 @@ class Session {
     if (found == 0) {
       std::string list;
       for (const std::string& port : ports) list += (list.empty() ? "" : ", ") + port;
-      throw Failure{"no PZ-RQ480 answers on " + list + " at 19200, 38400, 57600 or 115200 baud"};
+      throw Failure{"no PZ-RQ480 answers on " + list + " at " + TFormPZRQ480::SearchRatesText() +
+                    " baud"};
     }
     return kExitOk;
   }

@@ -91,6 +91,8 @@ class TFormPZRQ480 : public comport::TComponent {
   // The rates cbSearchBaud offers, in its order.
   static constexpr std::array<comport::TBaudRate, 4> kSearchRates{
       comport::br19200, comport::br38400, comport::br57600, comport::br115200};
+  // "19200, 38400, 57600 or 115200", for messages about all of them.
+  static std::string SearchRatesText();
 
   // Builds the control models, binds the handlers and hands Timer1 to the application.
   explicit TFormPZRQ480(ui::Application& app);
