@@ -1,6 +1,8 @@
 // Network sockets on Linux: a non-blocking TCP socket and an eventfd for wake-ups.
 #include "common/network_socket.h"
 
+#include "winapi/owned_fd.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -16,12 +18,8 @@
 namespace winapi::driver {
 
 struct NetworkSocket::Handles {
-  int socket = -1;
-  int wake = -1;
-  ~Handles() {
-    if (socket >= 0) ::close(socket);
-    if (wake >= 0) ::close(wake);
-  }
+  OwnedFd socket;
+  OwnedFd wake;
 };
 
 namespace {
@@ -114,20 +112,20 @@ std::unique_ptr<NetworkSocket> NetworkSocket::Connect(const std::string& host, s
   }
   auto handles = std::make_unique<Handles>();
   int lastError = ETIMEDOUT;
-  for (const addrinfo* address = found; address && handles->socket < 0;
+  for (const addrinfo* address = found; address && !handles->socket.Valid();
        address = address->ai_next) {
     if (Clock::now() >= deadline) break;
-    handles->socket = ConnectOne(*address, deadline, lastError);
+    handles->socket = OwnedFd(ConnectOne(*address, deadline, lastError));
   }
   ::freeaddrinfo(found);
-  if (handles->socket < 0) {
+  if (!handles->socket.Valid()) {
     error = WindowsErrorOfConnect(lastError);
     reason = lastError == ETIMEDOUT ? "no answer within " + std::to_string(limit.count()) + " ms"
                                     : std::string(std::strerror(lastError));
     return nullptr;
   }
-  handles->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (handles->wake < 0) {
+  handles->wake = OwnedFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!handles->wake.Valid()) {
     error = ERROR_NOT_ENOUGH_MEMORY;
     reason = std::strerror(errno);
     return nullptr;
@@ -139,7 +137,7 @@ std::unique_ptr<NetworkSocket> NetworkSocket::Connect(const std::string& host, s
 std::optional<std::size_t> NetworkSocket::Send(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return 0;
   while (true) {
-    const ssize_t sent = ::send(handles_->socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t sent = ::send(handles_->socket.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<std::size_t>(sent);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
@@ -150,7 +148,7 @@ std::optional<std::size_t> NetworkSocket::Send(std::span<const std::uint8_t> byt
 std::optional<std::size_t> NetworkSocket::Receive(std::span<std::uint8_t> bytes) {
   if (bytes.empty()) return 0;
   while (true) {
-    const ssize_t got = ::recv(handles_->socket, bytes.data(), bytes.size(), 0);
+    const ssize_t got = ::recv(handles_->socket.Get(), bytes.data(), bytes.size(), 0);
     if (got > 0) return static_cast<std::size_t>(got);
     if (got == 0) return std::nullopt;  // the far end closed
     if (errno == EINTR) continue;
@@ -162,13 +160,13 @@ std::optional<std::size_t> NetworkSocket::Receive(std::span<std::uint8_t> bytes)
 bool NetworkSocket::Wait(bool read, bool write, std::optional<std::chrono::milliseconds> limit,
                          bool wakeable) {
   const short events = static_cast<short>((read ? POLLIN : 0) | (write ? POLLOUT : 0));
-  pollfd fds[2] = {{handles_->socket, events, 0}, {handles_->wake, POLLIN, 0}};
+  pollfd fds[2] = {{handles_->socket.Get(), events, 0}, {handles_->wake.Get(), POLLIN, 0}};
   std::optional<Clock::time_point> deadline;
   if (limit) deadline = Clock::now() + *limit;
   PollFor(fds, wakeable ? 2 : 1, deadline);
   if (wakeable && (fds[1].revents & POLLIN)) {
     std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t ignored = ::read(handles_->wake, &count, sizeof count);
+    [[maybe_unused]] const ssize_t ignored = ::read(handles_->wake.Get(), &count, sizeof count);
   }
   return (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
@@ -176,7 +174,7 @@ bool NetworkSocket::Wait(bool read, bool write, std::optional<std::chrono::milli
 void NetworkSocket::Wake() {
   const std::uint64_t one = 1;
   // A full counter already means "wake up"; nothing else can go wrong here.
-  [[maybe_unused]] const ssize_t ignored = ::write(handles_->wake, &one, sizeof one);
+  [[maybe_unused]] const ssize_t ignored = ::write(handles_->wake.Get(), &one, sizeof one);
 }
 
 }  // namespace winapi::driver

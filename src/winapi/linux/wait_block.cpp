@@ -1,5 +1,7 @@
 #include "linux/wait_block.h"
 
+#include "winapi/owned_fd.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
@@ -16,14 +18,8 @@ using Clock = std::chrono::steady_clock;
 // An eventfd per thread that ever polls, kept for the thread's life: a wait on a watched
 // event costs no descriptor of its own.
 int ThreadWakeDescriptor() {
-  struct Owned {
-    int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    ~Owned() {
-      if (fd >= 0) ::close(fd);
-    }
-  };
-  thread_local const Owned wake;
-  return wake.fd;
+  thread_local const OwnedFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  return wake.Get();
 }
 
 // Clears wake-ups meant for an earlier sleep of this thread.
