@@ -336,16 +336,24 @@ void TFormPZRQ480::CompareReadBack() {
   }
 }
 
-std::string TFormPZRQ480::WriteProgressText() const {
-  std::string sent;
-  std::string notSent;
+WriteReport::Split WriteReport::SplitBySent(
+    const std::function<std::string(const DeviceSetting&, std::uint8_t value, bool sent)>& item)
+    const {
+  Split split;
   for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
-    const DeviceSetting& setting = DeviceSettings()[i];
-    std::string& list = LastWrite.sent[i] ? sent : notSent;
+    std::string& list = sent[i] ? split.sent : split.notSent;
     if (!list.empty()) list += ", ";
-    list += setting.label;
-    if (LastWrite.sent[i]) list += " (" + setting.ValueText(LastWrite.values[i]) + ")";
+    list += item(DeviceSettings()[i], values[i], sent[i]);
   }
+  return split;
+}
+
+std::string TFormPZRQ480::WriteProgressText() const {
+  const auto [sent, notSent] =
+      LastWrite.SplitBySent([](const DeviceSetting& setting, std::uint8_t value, bool wasSent) {
+        return std::string(setting.label) +
+               (wasSent ? " (" + setting.ValueText(value) + ")" : std::string());
+      });
   return "The write stopped at an error. Sent to the device before it: " +
          (sent.empty() ? std::string("nothing") : sent) +
          ". Not written: " + (notSent.empty() ? std::string("nothing") : notSent) + ".";

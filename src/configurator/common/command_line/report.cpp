@@ -75,17 +75,11 @@ namespace {
 
 // "write": {"sent": {...}, "notSent": [...], "differences": [...]}, as a member line.
 std::string WriteMember(const WriteReport& write) {
-  std::string sent;
-  std::string notSent;
-  for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
-    const DeviceSetting& setting = DeviceSettings()[i];
-    if (write.sent[i]) {
-      sent += (sent.empty() ? "" : ", ") + JsonString(setting.jsonKey) + ": " +
-              JsonItem(setting.ValueText(write.values[i]));
-    } else {
-      notSent += (notSent.empty() ? "" : ", ") + JsonString(setting.jsonKey);
-    }
-  }
+  const auto [sent, notSent] =
+      write.SplitBySent([](const DeviceSetting& setting, std::uint8_t value, bool wasSent) {
+        return JsonString(setting.jsonKey) +
+               (wasSent ? ": " + JsonItem(setting.ValueText(value)) : std::string());
+      });
   std::string differences;
   for (const std::string& line : write.differences) {
     differences += (differences.empty() ? "" : ", ") + JsonString(line);

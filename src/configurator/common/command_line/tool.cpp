@@ -219,14 +219,11 @@ class Session {
       out_ << FormatStoppedWriteJson(form_.ComPort ? form_.ComPort->Port() : port, error, write);
     }
     err_ << Printable(error) << "\n";
-    std::string sent;
-    std::string notSent;
-    for (std::size_t i = 0; i < DeviceSettings().size(); ++i) {
-      const DeviceSetting& setting = DeviceSettings()[i];
-      std::string& list = write.sent[i] ? sent : notSent;
-      list += (list.empty() ? "" : ", ") + std::string(setting.label);
-      if (write.sent[i]) list += " " + setting.ValueText(write.values[i]);
-    }
+    const auto [sent, notSent] =
+        write.SplitBySent([](const DeviceSetting& setting, std::uint8_t value, bool wasSent) {
+          return std::string(setting.label) +
+                 (wasSent ? " " + setting.ValueText(value) : std::string());
+        });
     err_ << port << ": sent before it ended: " << (sent.empty() ? "nothing" : sent) << "\n";
     err_ << port << ": not written: " << (notSent.empty() ? "nothing" : notSent) << "\n";
     return kExitFailed;

@@ -65,6 +65,15 @@ struct WriteReport {
   // After the read-back: one line per setting the device does not report as written,
   // "XpressNet address: 9 written, the device reports 12".
   std::vector<std::string> differences;
+
+  // The settings sent and those not, each as `item` words it (given its value and whether
+  // it was sent), joined with ", "; empty when there is none.
+  struct Split {
+    std::string sent;
+    std::string notSent;
+  };
+  Split SplitBySent(const std::function<std::string(const DeviceSetting&, std::uint8_t value,
+                                                    bool sent)>& item) const;
 };
 
 // Where a search of the other rates found the device (an index of cbSearchBaud).
