@@ -35,9 +35,8 @@ echo "pzrq480-sim serves $sim_com on $sim_pty"
 PZ_PORT_MAP_DIR=$work/ports env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY "$window_bin" \
   >"$work/window.log" 2>&1 &
 track_pid $!
-window_open() { test -n "$(window_named '^PZ-RQ480 \(XpressNet')"; }
-wait_for 30 window_open || { echo "the window did not open" >&2; cat "$work/window.log" >&2; exit 1; }
-wid=$(window_named '^PZ-RQ480 \(XpressNet')
+wid=$(wait_for_window 30 "$window_title") ||
+  { echo "the window did not open" >&2; cat "$work/window.log" >&2; exit 1; }
 wait_for_steady_window "$wid"
 # "Read settings" lies at 8,56 (105 x 25) in the client area; no window manager, no frame.
 xdotool mousemove --window "$wid" 60 68 click 1

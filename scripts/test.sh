@@ -32,21 +32,19 @@ lists_line() {
 
 # Starts the installed window (/usr/bin/pzrq480) under Xvfb and waits for it to show.
 run_installed_window() {
-  local window_pid
   echo "--- /usr/bin/pzrq480 under Xvfb"
   make_session_dir installed
   start_xvfb "$session_dir" || return 1
   env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY /usr/bin/pzrq480 >"$session_dir/window.log" 2>&1 &
-  window_pid=$!
-  track_pid "$window_pid"
-  window_open() { test -n "$(window_named '^PZ-RQ480 \(XpressNet')"; }
-  if ! wait_for 60 window_open; then
+  track_pid $!
+  local failed=0
+  if ! wait_for_window 60 "$window_title" >/dev/null; then
     echo "the installed window did not appear" >&2
     cat "$session_dir/window.log" >&2
-    cleanup_session
-    return 1
+    failed=1
   fi
   cleanup_session
+  return $failed
 }
 
 run_packaging() {

@@ -146,9 +146,7 @@ run_window() {
   LD_PRELOAD=$shim timeout 300 "$wine" "$gui" &
   gui_pid=$!
   track_pid "$gui_pid"
-  window=$(timeout 120 xdotool search --sync --name 'PZ-RQ480 \(XpressNet') || true
-  window=${window%%$'\n'*}
-  if [ -z "$window" ]; then
+  if ! window=$(wait_for_window 120 'PZ-RQ480 \(XpressNet'); then
     echo "the window did not appear" >&2
     return 1
   fi

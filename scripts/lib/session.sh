@@ -95,6 +95,18 @@ window_named() {
   echo "${ids%%$'\n'*}"
 }
 
+# The title of the configurator's window, as xdotool matches it.
+window_title='^PZ-RQ480 \(XpressNet'
+
+# Waits up to $1 seconds for a window whose name matches $2 and prints its id; fails
+# when none appears.
+wait_for_window() {
+  local limit=$1 pattern=$2 id=
+  window_there() { id=$(window_named "$pattern"); [ -n "$id" ]; }
+  wait_for "$limit" window_there || return 1
+  echo "$id"
+}
+
 # Whether the emulated device (log in folder $1) has answered a whole read (the version
 # and the five settings), counting from line $2 of its log (default: the first).
 device_answered_read() {
