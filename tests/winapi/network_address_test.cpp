@@ -1,5 +1,5 @@
 // Network port names: what counts as one and how it splits.
-#include "common/network_address.h"
+#include "lines/network/common/network_address.h"
 #include "winapi/network_port.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The client side of the COM-PORT-OPTION byte for byte, without a network.
-#include "common/rfc2217_session.h"
+#include "lines/network/common/rfc2217_session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The telnet framing byte for byte: IAC doubling and commands split anywhere.
-#include "common/telnet_codec.h"
+#include "lines/network/common/telnet_codec.h"
 
 #include <gtest/gtest.h>
 

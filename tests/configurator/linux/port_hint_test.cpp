@@ -1,6 +1,6 @@
 // The tooltip of a port in the list: the device its COM name leads to and, for a USB
 // adapter, who made it and what it is, from a recorded sysfs tree.
-#include "../../../src/winapi/linux/terminal_system_paths.h"
+#include "../../../src/winapi/ports/linux/terminal_system_paths.h"
 #include "configurator/port_hint.h"
 
 #include <gtest/gtest.h>

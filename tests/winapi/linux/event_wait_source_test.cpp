@@ -1,6 +1,6 @@
 // Waits on an event that offers a wait source: the waiting thread watches the source's
 // descriptor itself and runs its work, while the event's other ways to end a wait hold.
-#include "linux/event_object.h"
+#include "driver/linux/event_object.h"
 #include "winapi/winapi.h"
 
 #include <gtest/gtest.h>

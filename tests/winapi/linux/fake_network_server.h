@@ -2,7 +2,7 @@
 // in telnet mode, answers the COM-PORT-OPTION as the test tells it to.
 #pragma once
 
-#include "common/telnet_codec.h"
+#include "lines/network/common/telnet_codec.h"
 #include "winapi/linux/test_listener.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // What a port name stands for and whether it can be used: device, state with the reason
 // and holder, and the USB adapter as a recorded sysfs tree describes it.
-#include "../../../src/winapi/linux/terminal_lock_file.h"
-#include "../../../src/winapi/linux/usb_adapter.h"
+#include "ports/linux/terminal_lock_file.h"
+#include "ports/linux/usb_adapter.h"
 #include "terminal_test_pty.h"
 #include "terminal_test_system.h"
 

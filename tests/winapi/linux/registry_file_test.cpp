@@ -1,4 +1,4 @@
-#include "../../../src/winapi/linux/registry_tree.h"
+#include "registry/linux/registry_tree.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "../../../src/winapi/linux/terminal_device.h"
-#include "../../../src/winapi/linux/terminal_settings.h"
+#include "lines/terminal/linux/terminal_device.h"
+#include "lines/terminal/linux/terminal_settings.h"
 #include "terminal_test_pty.h"
 
 #include <gtest/gtest.h>

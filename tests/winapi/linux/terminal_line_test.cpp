@@ -1,4 +1,4 @@
-#include "../../../src/winapi/linux/terminal_line.h"
+#include "lines/terminal/linux/terminal_line.h"
 #include "terminal_test_pty.h"
 #include "winapi/winapi.h"
 

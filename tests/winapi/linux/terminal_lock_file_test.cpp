@@ -1,4 +1,4 @@
-#include "../../../src/winapi/linux/terminal_lock_file.h"
+#include "ports/linux/terminal_lock_file.h"
 #include "terminal_test_pty.h"
 #include "terminal_test_system.h"
 

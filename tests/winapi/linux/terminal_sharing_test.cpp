@@ -1,8 +1,8 @@
 // A terminal someone else uses is refused before anything about it changes, and one we
 // used is handed back as we found it.
-#include "../../../src/winapi/linux/terminal_console.h"
-#include "../../../src/winapi/linux/terminal_device.h"
-#include "../../../src/winapi/linux/terminal_lock_file.h"
+#include "ports/linux/terminal_console.h"
+#include "lines/terminal/linux/terminal_device.h"
+#include "ports/linux/terminal_lock_file.h"
 #include "socat_pair.h"
 #include "terminal_test_pty.h"
 #include "terminal_test_system.h"
@@ -40,7 +40,7 @@ std::string ReadText(const std::filesystem::path& file) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-DWORD OpenError(const std::string& path) {
+DWORD SharedOpenError(const std::string& path) {
   DWORD error = 0;
   auto device = TerminalDevice::Open(path, error);
   EXPECT_EQ(device, nullptr) << path;
@@ -126,13 +126,13 @@ TEST_F(TerminalSharingTest, TheSystemConsoleIsRefused) {
   system_.AddTty("console", "5:1", "ttyS9 hvc0");
   system_.AddTty("hvc0", "229:0");
   system_.AddTty("ttyS9", DeviceNumber(peer_.SlavePath()));
-  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   ExpectUntouched();
 
   // A link to the console is the console.
   const auto link = system_.Root() / "serial-link";
   std::filesystem::create_symlink(peer_.SlavePath(), link);
-  EXPECT_EQ(OpenError(link.string()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SharedOpenError(link.string()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
   // Once the console moves elsewhere, the terminal is free.
   system_.AddTty("ttyS9", "4:73");
@@ -143,7 +143,7 @@ TEST_F(TerminalSharingTest, AConsoleOnTheForegroundVirtualTerminalIsFollowed) {
   system_.AddTty("console", "5:1", "tty0");
   system_.AddTty("tty0", "4:0", "tty7");
   system_.AddTty("tty7", DeviceNumber(peer_.SlavePath()));
-  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   ExpectUntouched();
 
   system_.AddTty("tty0", "4:0", "tty2");
@@ -177,7 +177,7 @@ TEST_F(TerminalSharingTest, ALiveLockFileKeepsThePortAndOurOwnComesAndGoes) {
     ChildProcess other;
     ASSERT_TRUE(other.Started());
     std::ofstream(lockPath) << other.Pid() << "\n";
-    EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     ExpectUntouched();
     EXPECT_EQ(ReadText(lockPath), std::to_string(other.Pid()) + "\n");
   }
@@ -194,7 +194,7 @@ TEST_F(TerminalSharingTest, ALiveLockFileKeepsThePortAndOurOwnComesAndGoes) {
 TEST_F(TerminalSharingTest, ATerminalAnotherProcessHasOpenIsRefused) {
   ChildProcess holder(peer_.SlavePath());
   ASSERT_TRUE(holder.Started());
-  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   ExpectUntouched();
   // The refusal leaves no lock file and no exclusive flag behind.
   EXPECT_TRUE(std::filesystem::is_empty(system_.LockFolder()));
@@ -210,7 +210,7 @@ TEST_F(TerminalSharingTest, TheExclusiveFlagOfAKilledHolderStillRefuses) {
   ChildProcess holder(peer_.SlavePath(), true);
   ASSERT_TRUE(holder.Started());
   holder.Kill();
-  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   ExpectUntouched();
   int exclusive = 0;
   EXPECT_EQ(::ioctl(watcher_, TIOCGEXCL, &exclusive), 0);
@@ -230,7 +230,7 @@ TEST_F(TerminalSharingTest, OnlyOtherProcessesInTheProcessTableCount) {
   holds("self");
   holds("net");
   std::ofstream(proc / "99") << "not a process folder";
-  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   ExpectUntouched();
 
   // Ourselves, names that are no process and files that are no folder do not count.
@@ -253,7 +253,7 @@ TEST_F(TerminalSharingTest, AProcessHoldingThePtysMasterIsItsFarSideNotAUser) {
   };
   // The master of another pty does not excuse holding this one's slave.
   process("4343", std::to_string(std::stoi(index) + 1));
-  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   ExpectUntouched();
 
   std::filesystem::remove_all(proc / "4343");
@@ -273,7 +273,7 @@ TEST_F(TerminalSharingTest, APortProbeLooksAtTheProcessTableOnce) {
     std::filesystem::create_symlink(peer_.SlavePath(), proc / "4242" / "fd" / "7");
     EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
   }
-  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST(TerminalSocatTest, BothEndsOfASocatPairOpenAtOnce) {

@@ -2,7 +2,7 @@
 // the kernel's tty tree, the process table) and child processes that hold a terminal.
 #pragma once
 
-#include "../../../src/winapi/linux/terminal_system_paths.h"
+#include "ports/linux/terminal_system_paths.h"
 
 #include <gtest/gtest.h>
 

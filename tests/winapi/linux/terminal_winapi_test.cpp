@@ -24,7 +24,7 @@ HANDLE OpenPort(const std::string& name) {
                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-DWORD OpenError(const std::string& name) {
+DWORD PortOpenError(const std::string& name) {
   const HANDLE port = OpenPort(name);
   EXPECT_EQ(port, INVALID_HANDLE_VALUE) << name;
   if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
@@ -64,9 +64,9 @@ class TerminalPortTest : public ::testing::Test {
 };
 
 TEST_F(TerminalPortTest, OpenIsExclusiveAndNamesAreChecked) {
-  EXPECT_EQ(OpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(OpenError("/dev/null"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(OpenError("/dev/no-such-serial-port"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(PortOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(PortOpenError("/dev/null"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(PortOpenError("/dev/no-such-serial-port"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   ASSERT_TRUE(CloseHandle(port_));
   port_ = OpenPort(peer_.SlavePath());
   EXPECT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
@@ -221,9 +221,9 @@ TEST(TerminalPortNameTest, ComNamesGoThroughThePortMap) {
 
   const HANDLE port = OpenPort("COM42");
   EXPECT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-  EXPECT_EQ(OpenError("COM43"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(PortOpenError("COM43"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   if (port != INVALID_HANDLE_VALUE) {
-    EXPECT_EQ(OpenError("com42"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(PortOpenError("com42"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     CloseHandle(port);
   }
 
