@@ -49,9 +49,6 @@ class RecordingIniStore : public TIniStore {
   std::function<void(const std::string&)> beforeGet;
 };
 
-constexpr TSettingGroups kAllGroups{sgConnection, sgFlowControl, sgBuffer,
-                                    sgTimeouts,   sgParity,      sgOther};
-
 std::vector<std::string> Puts(const std::string& section,
                               const std::vector<std::pair<std::string, std::string>>& texts) {
   std::vector<std::string> calls;

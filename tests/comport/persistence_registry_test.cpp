@@ -4,6 +4,7 @@
 #include "winapi/winapi.h"
 
 #include "../winapi/registry_sandbox.h"
+#include "persistence_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +15,6 @@ namespace comport {
 namespace {
 
 using PersistenceRegistry = winapi::testing::RegistrySandbox;
-
-constexpr TSettingGroups kAllGroups{sgConnection, sgFlowControl, sgBuffer,
-                                    sgTimeouts,   sgParity,      sgOther};
 
 // A key below the test's own, created if missing.
 struct OpenKey {

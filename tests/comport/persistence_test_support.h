@@ -1,6 +1,8 @@
 // Helpers of the persistence tests: a private scratch folder and whole-file access.
 #pragma once
 
+#include "comport/types.h"
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +12,12 @@
 
 #include <unistd.h>
 
-namespace comport::testing {
+namespace comport {
+
+inline constexpr TSettingGroups kAllGroups{sgConnection, sgFlowControl, sgBuffer,
+                                           sgTimeouts,   sgParity,      sgOther};
+
+namespace testing {
 
 class ScratchFolder {
  public:
@@ -52,4 +59,5 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& cont
   out << content;
 }
 
-}  // namespace comport::testing
+}  // namespace testing
+}  // namespace comport

@@ -33,7 +33,7 @@ Bytes Joined(const Exchange& exchange) {
   return all;
 }
 
-DeviceState SampleState() {
+DeviceState SampleModelState() {
   DeviceState state;
   state.hardwareVersion = 0x12;
   state.softwareVersion = 7;
@@ -42,7 +42,7 @@ DeviceState SampleState() {
 }
 
 TEST(Pzrq480Requests, VersionQueryAnswersVersionsWithChecksum) {
-  Pzrq480Model model(SampleState());
+  Pzrq480Model model(SampleModelState());
   const Exchange exchange = model.HandleFrame(Bytes{0xF0, 0xF0}, 19200);
   EXPECT_EQ(exchange.kind, RequestKind::VersionQuery);
   ASSERT_EQ(exchange.reply.size(), 1u);
@@ -51,7 +51,7 @@ TEST(Pzrq480Requests, VersionQueryAnswersVersionsWithChecksum) {
 }
 
 TEST(Pzrq480Requests, ReadOfEachSettingAnswersItsStoredValue) {
-  DeviceState state = SampleState();
+  DeviceState state = SampleModelState();
   state.settings = {31, 4, 192, 126, 1};
   Pzrq480Model model(state);
   for (std::uint8_t n = 1; n <= 5; ++n) {
@@ -72,7 +72,7 @@ TEST(Pzrq480Requests, WriteStoresTheValueWithoutReply) {
   const Case cases[] = {{1, 3}, {1, 31}, {2, 4}, {3, 1}, {3, 192}, {4, 126}, {5, 0}, {5, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << int(c.n) << "=" << int(c.value));
-    Pzrq480Model model(SampleState());
+    Pzrq480Model model(SampleModelState());
     const Exchange exchange = model.HandleFrame(WithChecksum({0xF2, c.n, c.value}), 19200);
     EXPECT_EQ(exchange.kind, RequestKind::WriteSetting);
     EXPECT_TRUE(exchange.reply.empty());
@@ -82,7 +82,7 @@ TEST(Pzrq480Requests, WriteStoresTheValueWithoutReply) {
               WithChecksum({0xF2, c.n, c.value}));
   }
   // The write of address 3 goes on the wire as F2 01 03 F0.
-  Pzrq480Model model(SampleState());
+  Pzrq480Model model(SampleModelState());
   EXPECT_EQ(model.HandleFrame(Bytes{0xF2, 0x01, 0x03, 0xF0}, 19200).kind,
             RequestKind::WriteSetting);
 }
@@ -96,11 +96,11 @@ TEST(Pzrq480Requests, ValuesOutsideASettingsRangeAreNotStored) {
                         {3, 193}, {4, 0},  {4, 127}, {5, 2}, {5, 0xFE}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << int(c.n) << "=" << int(c.value));
-    Pzrq480Model model(SampleState());
+    Pzrq480Model model(SampleModelState());
     const Exchange exchange = model.HandleFrame(WithChecksum({0xF2, c.n, c.value}), 19200);
     EXPECT_EQ(exchange.kind, RequestKind::ValueRefused);
     EXPECT_TRUE(exchange.reply.empty());
-    EXPECT_EQ(model.State(), SampleState());
+    EXPECT_EQ(model.State(), SampleModelState());
   }
 }
 
@@ -124,16 +124,16 @@ TEST(Pzrq480Requests, BadChecksumsAndUnknownCommandsGetNoReplyAndChangeNothing) 
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.frame));
-    Pzrq480Model model(SampleState());
+    Pzrq480Model model(SampleModelState());
     const Exchange exchange = model.HandleFrame(c.frame, 19200);
     EXPECT_EQ(exchange.kind, c.kind);
     EXPECT_TRUE(exchange.reply.empty());
-    EXPECT_EQ(model.State(), SampleState());
+    EXPECT_EQ(model.State(), SampleModelState());
   }
 }
 
 TEST(Pzrq480Rates, BytesAtAnotherRateAreIgnored) {
-  Pzrq480Model model(SampleState());
+  Pzrq480Model model(SampleModelState());
   for (std::uint32_t rate : {0u, 9600u, 38400u, 57600u, 115200u}) {
     SCOPED_TRACE(rate);
     EXPECT_EQ(model.HandleFrame(Bytes{0xF0, 0xF0}, rate).kind, RequestKind::WrongRate);
@@ -141,11 +141,11 @@ TEST(Pzrq480Rates, BytesAtAnotherRateAreIgnored) {
     EXPECT_EQ(write.kind, RequestKind::WrongRate);
     EXPECT_TRUE(write.reply.empty());
   }
-  EXPECT_EQ(model.State(), SampleState());
+  EXPECT_EQ(model.State(), SampleModelState());
 }
 
 TEST(Pzrq480Rates, BaudRateWriteSwitchesTheDevicesRate) {
-  Pzrq480Model model(SampleState());
+  Pzrq480Model model(SampleModelState());
   const Exchange write = model.HandleFrame(WithChecksum({0xF2, 2, 3}), 19200);
   EXPECT_EQ(write.kind, RequestKind::WriteSetting);
   EXPECT_EQ(write.rateSwitched, std::optional<std::uint32_t>(57600));
@@ -175,7 +175,7 @@ class Pzrq480Framing : public testing::Test {
     return model.Receive(bytes, rate, start + at);
   }
 
-  Pzrq480Model model{SampleState()};
+  Pzrq480Model model{SampleModelState()};
   const Clock::time_point start = Clock::now();
 };
 
@@ -251,7 +251,7 @@ TEST_F(Pzrq480Framing, BytesAtAnotherRateSpoilTheFrameTheyFallInto) {
   // A whole write at the wrong rate is not stored either.
   Feed(WithChecksum({0xF2, 1, 9}), milliseconds(100), 57600);
   model.Expire(start + milliseconds(200));
-  EXPECT_EQ(model.State(), SampleState());
+  EXPECT_EQ(model.State(), SampleModelState());
 }
 
 TEST_F(Pzrq480Framing, AnEndlessStreamIsCutIntoBoundedFrames) {
@@ -277,7 +277,7 @@ class Pzrq480Faults : public testing::Test {
   }
 
   const Bytes normal = WithChecksum({0xF2, 3, 65});
-  Pzrq480Model model{SampleState(), 42};
+  Pzrq480Model model{SampleModelState(), 42};
 };
 
 TEST_F(Pzrq480Faults, SilentAnswersNothingButStillStoresWrites) {
@@ -329,7 +329,7 @@ TEST_F(Pzrq480Faults, NoiseSurroundsTheReplyInOneBurst) {
 }
 
 TEST_F(Pzrq480Faults, NoiseIsTheSameForTheSameSeed) {
-  Pzrq480Model other(SampleState(), 42);
+  Pzrq480Model other(SampleModelState(), 42);
   other.SetFault(FaultConfig{Fault::Noise});
   const Bytes mine = Joined(Query(Fault::Noise));
   EXPECT_EQ(Joined(other.HandleFrame(WithChecksum({0xF2, 3, 0xFF}), 19200)), mine);

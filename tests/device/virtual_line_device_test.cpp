@@ -20,7 +20,7 @@ std::string UniqueName() {
   return "VLDEV" + std::to_string(next++);
 }
 
-DeviceState SampleState() {
+DeviceState SampleLineState() {
   DeviceState state;
   state.hardwareVersion = 0x21;
   state.softwareVersion = 12;
@@ -39,7 +39,7 @@ class VirtualLineDeviceTest : public testing::Test {
   }
 
   const std::string name = UniqueName();
-  VirtualLineDevice device{name, SampleState()};
+  VirtualLineDevice device{name, SampleLineState()};
 };
 
 TEST_F(VirtualLineDeviceTest, AnswersTheVersionQueryAndEachRead) {
@@ -47,7 +47,7 @@ TEST_F(VirtualLineDeviceTest, AnswersTheVersionQueryAndEachRead) {
   ASSERT_TRUE(port.IsOpen());
   EXPECT_EQ(port.Ask(kVersionRequest), (Bytes{0x02, 0x21, 12, 0x02 ^ 0x21 ^ 12}));
   for (std::uint8_t n = 1; n <= 5; ++n) {
-    EXPECT_EQ(port.Ask(ReadRequest(n)), WithChecksum({0xF2, n, SampleState().settings[n - 1]}));
+    EXPECT_EQ(port.Ask(ReadRequest(n)), WithChecksum({0xF2, n, SampleLineState().settings[n - 1]}));
   }
 }
 
@@ -69,7 +69,7 @@ TEST_F(VirtualLineDeviceTest, IgnoresRequestsAtAnotherRateAndAnswersAtItsOwn) {
   port.SetRate(19200);
   // The first reply the port sees is that of the request at the right rate.
   EXPECT_EQ(port.Ask(ReadRequest(1)), WithChecksum({0xF2, 1, 3}));
-  EXPECT_EQ(device.State(), SampleState());
+  EXPECT_EQ(device.State(), SampleLineState());
 }
 
 TEST_F(VirtualLineDeviceTest, FollowsABaudRateWriteToTheNewRate) {

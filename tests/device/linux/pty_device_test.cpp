@@ -10,7 +10,7 @@ namespace {
 using namespace device_test;
 using Bytes = std::vector<std::uint8_t>;
 
-DeviceState SampleState() {
+DeviceState SamplePtyState() {
   DeviceState state;
   state.settings = {7, 1, 33, 2, 0};
   return state;
@@ -26,7 +26,7 @@ class PtyDeviceTest : public testing::Test {
     return count;
   }
 
-  PtyDevice device{SampleState()};
+  PtyDevice device{SamplePtyState()};
 };
 
 TEST_F(PtyDeviceTest, AnswersThroughTheSlaveLikeASerialDevice) {
@@ -34,7 +34,7 @@ TEST_F(PtyDeviceTest, AnswersThroughTheSlaveLikeASerialDevice) {
   ASSERT_TRUE(port.IsOpen());
   EXPECT_EQ(port.Ask(kVersionRequest), (Bytes{0x02, 0x12, 0x07, 0x17}));
   for (std::uint8_t n = 1; n <= 5; ++n) {
-    EXPECT_EQ(port.Ask(ReadRequest(n)), WithChecksum({0xF2, n, SampleState().settings[n - 1]}));
+    EXPECT_EQ(port.Ask(ReadRequest(n)), WithChecksum({0xF2, n, SamplePtyState().settings[n - 1]}));
   }
   EXPECT_TRUE(device.PortOpen());
 }
