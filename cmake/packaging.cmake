@@ -4,7 +4,7 @@
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME pzrq480)
-set(CPACK_PACKAGE_VENDOR "PZ-RQ480 configurator developers")
+set(CPACK_PACKAGE_VENDOR "${PZ_VENDOR}")
 set(CPACK_PACKAGE_CONTACT "PZ-RQ480 configurator developers <maintainers@pzrq480.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Reads and writes the settings of the PZ-RQ480 XpressNet/S88 PC interface")
@@ -16,9 +16,10 @@ and to the S88 feedback bus. This package reads and writes its five settings
 station) over a serial port. pzrq480 is the window; pzrq480-cli does the same
 from the command line and lists the serial ports, what each is and who holds
 it; pzrq480-sim emulates the device on a pseudo-terminal for trying it out.")
-set(CPACK_PACKAGE_VERSION_MAJOR 1)
-set(CPACK_PACKAGE_VERSION_MINOR 0)
-set(CPACK_PACKAGE_VERSION_PATCH 0)
+# The project's version, which the programs' --version and resources show as well.
+set(CPACK_PACKAGE_VERSION_MAJOR ${PROJECT_VERSION_MAJOR})
+set(CPACK_PACKAGE_VERSION_MINOR ${PROJECT_VERSION_MINOR})
+set(CPACK_PACKAGE_VERSION_PATCH ${PROJECT_VERSION_PATCH})
 set(CPACK_STRIP_FILES ON)
 
 # On Windows the package is one flat folder: the two programs and the README side by
