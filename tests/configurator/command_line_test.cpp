@@ -28,6 +28,16 @@ TEST(ToolOptions, CommandsCommonOptionsAndSettings) {
   EXPECT_FALSE(ParseOptions({"read", "--json"}).baud);
   EXPECT_EQ(ParseOptions({"--help"}).command, Command::Help);
   EXPECT_EQ(ParseOptions({"read", "--help"}).command, Command::Help);
+  EXPECT_EQ(ParseOptions({"-h"}).command, Command::Help);
+#ifdef _WIN32
+  EXPECT_EQ(ParseOptions({"/?"}).command, Command::Help);
+#endif
+  EXPECT_EQ(ParseOptions({"--version"}).command, Command::Version);
+  // A console user writes a device with its colon; a path keeps its own.
+  EXPECT_EQ(ParseOptions({"read", "--port", "COM3:"}).port, "COM3");
+  EXPECT_EQ(ParseOptions({"read", "--port=com12:"}).port, "com12");
+  EXPECT_EQ(ParseOptions({"read", "--port", "/dev/x:"}).port, "/dev/x:");
+  EXPECT_EQ(ParseOptions({"unmap", "COM7:"}).operands, std::vector<std::string>{"COM7"});
 }
 
 TEST(ToolOptions, MistakesAreUsageErrors) {
@@ -86,12 +96,32 @@ TEST(ToolOptions, PortCommandsTakeTheirOperands) {
   }
 }
 
-TEST(ToolOptions, UsageNamesEveryCommandAndOption) {
-  const std::string usage = command_line::UsageText();
-  for (const char* word :
-       {"ports", "read", "write", "detect", "--port", "--baud", "--json", "--trace", "--help",
-        "--address", "--baud-rate", "--s88-start", "--s88-modules", "--command-station"}) {
-    EXPECT_NE(usage.find(word), std::string::npos) << word;
+TEST(ToolOptions, UsageOfEachSystemNamesWhatHoldsThereInAnEightyColumnConsole) {
+  using command_line::UsageSystem;
+  struct Expected {
+    UsageSystem system;
+    std::vector<const char*> present;
+    std::vector<const char*> absent;
+  };
+  const Expected table[] = {
+      {UsageSystem::Linux, {"map COMn DEVICE", "/dev/ttyUSB0", "130 when ended by Ctrl+C"}, {"/?"}},
+      {UsageSystem::Windows,
+       {"/?", "COM3:", "Device Manager"},
+       {"/dev/", "port map", "signal", "Ctrl+C", "map COMn"}},
+  };
+  for (const Expected& expected : table) {
+    const std::string usage = command_line::UsageText(expected.system);
+    SCOPED_TRACE(usage);
+    for (const char* word :
+         {"ports", "read", "write", "detect", "--port", "--baud", "--json", "--trace", "--help",
+          "--version", "tcp://", "rfc2217://", "--address", "--baud-rate", "--s88-start",
+          "--s88-modules", "--command-station", "\"Tran ZF5\" or 1"}) {
+      EXPECT_NE(usage.find(word), std::string::npos) << word;
+    }
+    for (const char* word : expected.present)
+      EXPECT_NE(usage.find(word), std::string::npos) << word;
+    for (const char* word : expected.absent) EXPECT_EQ(usage.find(word), std::string::npos) << word;
+    for (const std::string& line : Lines(usage)) EXPECT_LE(line.size(), 79u) << line;
   }
 }
 
@@ -266,6 +296,9 @@ TEST_F(Tool, UsageErrorsGiveTheUsageAndStatusTwo) {
   const auto help = RunToolWith({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: pzrq480-cli"), std::string::npos);
+  const auto version = RunToolWith({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "pzrq480-cli " PZ_TEST_VERSION "\n");
 }
 
 TEST_F(Tool, WriteChangesOnlyTheNamedSettings) {

@@ -2,6 +2,7 @@
 
 #include "configurator/device_settings.h"
 #include "configurator/printable.h"
+#include "winapi/port_map.h"
 
 #include <algorithm>
 #include <set>
@@ -31,6 +32,23 @@ std::string OptionValue(const std::vector<std::string>& args, std::size_t& i,
 
 constexpr const char* kRates[] = {"19200", "38400", "57600", "115200"};
 
+// "-h" as many tools take it, and "/?" as Windows' own commands do.
+bool IsShortHelp(const std::string& arg) {
+#ifdef _WIN32
+  if (arg == "/?") return true;
+#endif
+  return arg == "-h";
+}
+
+// "COM3:" as Windows' console commands write a device: the colon is no part of its name.
+std::string WithoutDeviceColon(const std::string& name) {
+  if (name.size() > 1 && name.back() == ':') {
+    const std::string bare = name.substr(0, name.size() - 1);
+    if (winapi::ComPortNumber(bare)) return bare;
+  }
+  return name;
+}
+
 bool TakesOperands(Command command) {
   return command == Command::Map || command == Command::Unmap;
 }
@@ -54,11 +72,16 @@ Options ParseOptions(const std::vector<std::string>& args) {
   bool haveCommand = false;
   bool help = false;
   std::set<std::string> given;
+  bool version = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string arg = Printable(args[i]);
+    if (IsShortHelp(arg)) {
+      help = true;
+      continue;
+    }
     if (arg.rfind("--", 0) != 0) {
       if (haveCommand && TakesOperands(options.command)) {
-        options.operands.push_back(arg);
+        options.operands.push_back(options.operands.empty() ? WithoutDeviceColon(arg) : arg);
         continue;
       }
       if (haveCommand) throw UsageError("unexpected argument '" + arg + "'");
@@ -84,6 +107,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
 
     if (name == "help") {
       flag(help);
+    } else if (name == "version") {
+      flag(version);
     } else if (name == "json") {
       flag(options.json);
     } else if (name == "trace") {
@@ -91,7 +116,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "all") {
       flag(options.all);
     } else if (name == "port") {
-      options.port = OptionValue(args, i, name, inlineValue, hasInline);
+      options.port = WithoutDeviceColon(OptionValue(args, i, name, inlineValue, hasInline));
       if (options.port->empty()) throw UsageError("option --port needs a port name");
     } else if (name == "baud") {
       options.baud = OptionValue(args, i, name, inlineValue, hasInline);
@@ -111,8 +136,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
       options.settings[it - settings.begin()] = value;
     }
   }
-  if (help) {
-    options.command = Command::Help;
+  if (help || version) {
+    options.command = help ? Command::Help : Command::Version;
     return options;
   }
   if (!haveCommand) throw UsageError("no command given");
@@ -128,40 +153,118 @@ Options ParseOptions(const std::vector<std::string>& args) {
   return options;
 }
 
-std::string UsageText() {
-  std::string text =
-      "Usage: pzrq480-cli COMMAND [OPTIONS]\n"
-      "\n"
-      "Commands:\n"
-      "  ports    list the serial ports COM1..COM20 and those of the port map: the device,\n"
-      "           whether it can be used (or who holds it) and the USB adapter\n"
-      "  read     show the device's versions and its five settings\n"
-      "  write    change the settings given below; the others keep their values\n"
-      "  detect   look for the device on every port and search rate\n"
-      "  map COMn DEVICE   give a device a fixed COM name (Linux: a link in the port map)\n"
-      "  unmap COMn        remove that link again\n"
-      "\n"
-      "Options:\n"
-      "  --port NAME   COM name or device path (default: the first port found)\n"
-      "  --baud RATE   rate to talk to the device at: 19200, 38400, 57600, 115200; without it\n"
-      "                a read starts at 19200 and, when nothing answers, tries the others\n"
-      "  --json        print the result as JSON (ports, read, write)\n"
-      "  --all         ports: list the missing ports too\n"
-      "  --trace       show every byte sent and received on standard error\n"
-      "  --help        show this text\n"
-      "\n"
-      "Settings (write):\n";
-  for (const DeviceSetting& setting : DeviceSettings()) {
-    std::string option = std::string("  --") + setting.option + " VALUE";
-    option.resize(std::max<std::size_t>(option.size() + 1, 28), ' ');
-    text += option + setting.label + ": " + setting.ValuesText() + "\n";
+namespace {
+
+// One option or command with its description, wrapped at word boundaries so that no line
+// is wider than the console's 80 columns less the one the cursor needs.
+constexpr std::size_t kUsageWidth = 79;
+
+// Wraps `words` after `head` at its separators, continuing lines at column `indent`.
+void AddWrapped(std::string& text, std::string head, const std::string& words, std::size_t indent,
+                const std::string& separator = " ") {
+  if (!head.empty()) head.resize(std::max(indent, head.size() + 2), ' ');
+  const std::string mark = separator.substr(0, separator.find_last_not_of(' ') + 1);
+  std::string line = head;
+  bool lineHasWord = false;
+  std::size_t at = 0;
+  while (at < words.size()) {
+    const std::size_t next = words.find(separator, at);
+    const std::string word = words.substr(at, next == std::string::npos ? next : next - at);
+    at = next == std::string::npos ? words.size() : next + separator.size();
+    if (lineHasWord && line.size() + separator.size() + word.size() + mark.size() > kUsageWidth) {
+      // The separator's mark stays at the end of the line it closes: "A, B" gives "A,".
+      text += line + mark + "\n";
+      line = std::string(indent, ' ');
+      lineHasWord = false;
+    }
+    line += (lineHasWord ? separator : "") + word;
+    lineHasWord = true;
   }
-  text +=
-      "\n"
-      "Exit status: 0 on success, 1 when the port cannot be opened or the device does not\n"
-      "answer or hold what was written, 2 for a usage error (a refused value among them),\n"
-      "128 + the signal's number when ended by a signal (the port is closed first).\n";
+  text += line + "\n";
+}
+
+}  // namespace
+
+std::string UsageText(UsageSystem system) {
+  const bool windows = system == UsageSystem::Windows;
+  std::string text = "Usage: pzrq480-cli COMMAND [OPTIONS]\n\nCommands:\n";
+  constexpr std::size_t kCommandIndent = 11;
+  if (windows) {
+    AddWrapped(text, "  ports",
+               "list the serial ports COM1..COM20 and every further one that "
+               "Windows knows: the device's name and whether it can be used",
+               kCommandIndent);
+  } else {
+    AddWrapped(text, "  ports",
+               "list the serial ports COM1..COM20 and every further COM name "
+               "given with map: the device, whether it can be used (or who holds it) and the USB "
+               "adapter",
+               kCommandIndent);
+  }
+  AddWrapped(text, "  read", "show the device's versions and its five settings", kCommandIndent);
+  AddWrapped(text, "  write", "change the settings given below; the others keep their values",
+             kCommandIndent);
+  AddWrapped(text, "  detect", "look for the device on every port and search rate", kCommandIndent);
+  if (windows) {
+    AddWrapped(text, "  map, unmap",
+               "Windows numbers its serial ports itself: change a port's "
+               "number in the Device Manager",
+               kCommandIndent + 2);
+  } else {
+    AddWrapped(text, "  map COMn DEVICE",
+               "give a serial device or a network port a COM name, "
+               "e.g. map COM3 /dev/ttyUSB0 or map COM9 rfc2217://host:4000",
+               kCommandIndent + 9);
+    AddWrapped(text, "  unmap COMn", "take that COM name away again", kCommandIndent + 9);
+  }
+  text += "\nOptions:\n";
+  constexpr std::size_t kOptionIndent = 16;
+  AddWrapped(text, "  --port NAME",
+             std::string(windows ? "a COM name (COM3 or COM3:)"
+                                 : "a COM name (COM3) or a device path (/dev/ttyUSB0)") +
+                 ", or a network port: tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT "
+                 "without it the first port found",
+             kOptionIndent);
+  AddWrapped(text, "  --baud RATE",
+             "rate to talk to the device at: 19200, 38400, 57600, "
+             "115200; without it a read starts at 19200 and, when nothing answers, tries the "
+             "others",
+             kOptionIndent);
+  AddWrapped(text, "  --json", "print the result as JSON (ports, read, write)", kOptionIndent);
+  AddWrapped(text, "  --all", "ports: list the missing ports too", kOptionIndent);
+  AddWrapped(text, "  --trace", "show every byte sent and received on standard error",
+             kOptionIndent);
+  AddWrapped(text, windows ? "  --help, -h, /?" : "  --help, -h", "show this text", kOptionIndent);
+  AddWrapped(text, "  --version", "show the program's version", kOptionIndent);
+  text += "\nSettings (write):\n";
+  constexpr std::size_t kSettingIndent = 28;
+  for (const DeviceSetting& setting : DeviceSettings()) {
+    AddWrapped(text, std::string("  --") + setting.option + " VALUE ",
+               std::string(setting.label) + ": " + setting.ValuesText(), kSettingIndent, ", ");
+  }
+  text += "\n";
+  AddWrapped(
+      text, "",
+      std::string("Exit status: 0 on success, 1 when the port cannot be opened "
+                  "or the device does not answer or hold what was written, 2 for a usage error (a "
+                  "refused value among them)") +
+          (windows ? "."
+                   : ", 130 when ended by Ctrl+C, 143 by kill and 129 when its terminal "
+                     "closes (the port is closed first)."),
+      0);
   return text;
+}
+
+std::string UsageText() {
+#ifdef _WIN32
+  return UsageText(UsageSystem::Windows);
+#else
+  return UsageText(UsageSystem::Linux);
+#endif
+}
+
+std::string VersionText() {
+  return std::string("pzrq480-cli ") + PZ_VERSION + "\n";
 }
 
 }  // namespace configurator::command_line

@@ -60,6 +60,7 @@ class Session {
       case Command::Detect:
         return Detect();
       case Command::Help:
+      case Command::Version:
       case Command::Ports:
       case Command::Map:
       case Command::Unmap:
@@ -286,6 +287,10 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   if (options.command == Command::Help) {
     out << UsageText();
+    return kExitOk;
+  }
+  if (options.command == Command::Version) {
+    out << VersionText();
     return kExitOk;
   }
   if (IsPortCommand(options.command)) return RunPortCommand(options, out, err);

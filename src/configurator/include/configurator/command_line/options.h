@@ -16,7 +16,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class Command { Help, Ports, Read, Write, Detect, Map, Unmap };
+enum class Command { Help, Version, Ports, Read, Write, Detect, Map, Unmap };
 
 struct Options {
   Command command = Command::Help;
@@ -36,6 +36,13 @@ struct Options {
 // Throws UsageError.
 Options ParseOptions(const std::vector<std::string>& args);
 
+// The usage text differs by system in what holds there (port names, map, exit status).
+enum class UsageSystem { Linux, Windows };
+std::string UsageText(UsageSystem system);
+// The usage text of the system the tool was built for.
 std::string UsageText();
+
+// "pzrq480-cli 1.0.0" and a line end.
+std::string VersionText();
 
 }  // namespace configurator::command_line
