@@ -1,6 +1,6 @@
 # Release packages: `cpack` in a build folder makes a Debian package on Linux and a .zip
 # on Windows (cross-built or native). Only the programs, the README and, on Linux, the
-# window's desktop entry go in; libraries and tests stay out.
+# window's desktop entry and icon go in; libraries and tests stay out.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME pzrq480)
@@ -38,6 +38,14 @@ else()
   if(TARGET pzrq480)
     install(FILES ${PROJECT_SOURCE_DIR}/cmake/pzrq480.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT programs)
+    # The application icon in the hicolor theme, where the desktop entry finds it.
+    foreach(size 16 24 32 48 64 128 256)
+      install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/${size}/pzrq480.png
+              DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+              COMPONENT programs)
+    endforeach()
+    install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/pzrq480.svg
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT programs)
   endif()
   # The copyright file and the changelog (gzipped as Debian keeps it) beside the README.
   set(_pz_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.gz)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those that are missing.
-# Usage: scripts/install-deps.sh [--wine]   (--wine adds Wine, to run the Windows tests)
+# Usage: scripts/install-deps.sh [--wine]   (--wine adds Wine and icoutils, for the Windows tests)
 set -euo pipefail
 packages=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-x86-64-posix
           python3 socat strace clang libclang-rt-14-dev
@@ -16,7 +16,8 @@ packages=(cmake ninja-build g++ googletest libgtest-dev g++-mingw-w64-x86-64-pos
           ser2net python3-serial)
 for arg in "$@"; do
   case "$arg" in
-    --wine) packages+=(wine wine64) ;;
+    # icoutils reads the icon and the version information back from the .exe files.
+    --wine) packages+=(wine wine64 icoutils) ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done

@@ -117,7 +117,10 @@ run_integration() {
   if [ -f "$cli" ]; then
     echo "--- pzrq480-cli.exe against the emulated device on COM7"
     cli_expect COM7 ports || failed=1
-    cli_expect '"xpressnetAddress": *5' read --port COM7 --json || failed=1
+    cli_expect "^pzrq480-cli $(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$mingw_dir/CMakeCache.txt")" \
+      --version || failed=1
+    cli_expect '^Usage: pzrq480-cli' '/?' || failed=1
+    cli_expect '"xpressnetAddress": *5' read --port COM7: --json || failed=1
     cli_expect '' write --port COM7 --address 12 || failed=1
     cli_expect '"xpressnetAddress": *12' read --port COM7 --json || failed=1
     cli_expect COM7 detect || failed=1
@@ -180,4 +183,6 @@ run_test_programs || failed=1
 run_integration || failed=1
 echo "--- imports of the .exe files"
 check_windows_imports || failed=1
+echo "--- resources of the .exe files"
+scripts/check-windows-resources.sh "$mingw_dir" || failed=1
 exit $failed

@@ -8,6 +8,7 @@
 #include "runtime/main_thread.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +22,7 @@ constexpr const char* kUsage =
     "Opens the PZ-RQ480 configurator window: pick the serial port and the baud rate the\n"
     "device talks at, read its versions and settings, change them and write them back.\n"
     "Ports COM1..COM20 are found through the port map (see the README).\n";
-constexpr const char* kVersion = "pzrq480 1.0\n";
+constexpr const char* kVersion = "pzrq480 " PZ_VERSION "\n";
 
 bool HaveDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
     runtime::SetMainThread();
     int qtArgc = 1;  // Qt's own options are not taken either
     QApplication qtApp(qtArgc, argv);
+    // The icon the package installs in the hicolor theme.
+    QApplication::setWindowIcon(QIcon::fromTheme("pzrq480"));
     gui_qt::QtApplication app;
     configurator::TFormPZRQ480 form(app);
     gui_qt::QtWindow window(form.Window(), app);
