@@ -71,7 +71,7 @@ check_windows_imports() {
     [ -f "$exe" ] || continue
     for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
       case "$dll" in
-        kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | msvcrt.dll | ws2_32.dll | setupapi.dll) ;;
+        kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | advapi32.dll | msvcrt.dll | ws2_32.dll | setupapi.dll) ;;
         *) echo "$exe imports $dll, which is no system DLL" >&2; failed=1 ;;
       esac
     done

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -303,9 +305,11 @@ class RefuseButtons {
   static LRESULT CALLBACK Refuse(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_CREATEWND) {
       const CREATESTRUCTA& create = *reinterpret_cast<const CBT_CREATEWNDA*>(lParam)->lpcs;
-      if (!IS_INTRESOURCE(create.lpszClass) && lstrcmpiA(create.lpszClass, "BUTTON") == 0) {
-        return 1;
-      }
+      if (IS_INTRESOURCE(create.lpszClass)) return CallNextHookEx(nullptr, code, wParam, lParam);
+      // With the common controls 6 the class name carries its version: "6.0.0.0!Button".
+      const char* name = create.lpszClass;
+      if (const char* mark = std::strrchr(name, '!')) name = mark + 1;
+      if (lstrcmpiA(name, "BUTTON") == 0) return 1;
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
   }

@@ -18,7 +18,8 @@ class WindowLayout : public TestFormWindow {
   }
 };
 
-TEST_F(WindowLayout, FrameIsAFixedDialogAtTheModelsPositionAndClientSize) {
+// Its place and size, and the controls', at each DPI: window_dpi_test.cpp.
+TEST_F(WindowLayout, FrameIsAFixedDialogOwnedByTheApplicationWindow) {
   const HWND frame = window->Handle();
   EXPECT_EQ(TextOf(frame), "Test caption");
   const DWORD style = StyleOf(frame);
@@ -28,15 +29,6 @@ TEST_F(WindowLayout, FrameIsAFixedDialogAtTheModelsPositionAndClientSize) {
   EXPECT_FALSE(style & WS_MAXIMIZEBOX);
   EXPECT_FALSE(style & WS_THICKFRAME);
   EXPECT_TRUE(GetWindowLongPtrA(frame, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
-
-  RECT client{};
-  ASSERT_TRUE(GetClientRect(frame, &client));
-  EXPECT_EQ(client.right - client.left, 241);
-  EXPECT_EQ(client.bottom - client.top, 436);
-  RECT outer{};
-  ASSERT_TRUE(GetWindowRect(frame, &outer));
-  EXPECT_EQ(outer.left, 192);
-  EXPECT_EQ(outer.top, 109);
   // Owned by the application window: the task-bar button is the application's.
   EXPECT_EQ(GetWindow(frame, GW_OWNER), app.Handle());
 }
@@ -75,28 +67,6 @@ TEST_F(WindowLayout, EachKindOfControlIsItsStandardWindowClass) {
   EXPECT_EQ(Find("nothing"), nullptr);
 }
 
-TEST_F(WindowLayout, ControlsInsideAGroupSitAtTheGroupsOffset) {
-  auto clientRect = [&](const char* name) {
-    RECT rect{};
-    GetWindowRect(Find(name), &rect);
-    MapWindowPoints(nullptr, window->Handle(), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-  };
-  const RECT inner = clientRect("inner");
-  EXPECT_EQ(inner.left, 8 + 16);
-  EXPECT_EQ(inner.top, 88 + 27);
-  EXPECT_EQ(inner.right - inner.left, 60);
-  const RECT push = clientRect("push");
-  EXPECT_EQ(push.left, 8);
-  EXPECT_EQ(push.top, 56);
-  EXPECT_EQ(push.right - push.left, 105);
-  EXPECT_EQ(push.bottom - push.top, 25);
-  const RECT list = clientRect("innerList");
-  EXPECT_EQ(list.left, 8 + 120);
-  EXPECT_EQ(list.top, 88 + 24);
-  EXPECT_EQ(list.right - list.left, 81);
-}
-
 TEST_F(WindowLayout, EveryControlUsesTheModelsFont) {
   for (const char* name : {"first", "edit", "push", "group", "speed"}) {
     SCOPED_TRACE(name);
@@ -105,7 +75,7 @@ TEST_F(WindowLayout, EveryControlUsesTheModelsFont) {
     LOGFONTA description{};
     ASSERT_EQ(GetObjectA(font, sizeof description, &description), int{sizeof description});
     EXPECT_STREQ(description.lfFaceName, "MS Sans Serif");
-    EXPECT_EQ(description.lfHeight, -11);
+    EXPECT_EQ(description.lfHeight, MulDiv(-11, static_cast<int>(window->Dpi()), 96));
   }
 }
 
@@ -150,7 +120,7 @@ TEST_F(WindowLayout, LabelWithoutASizeFitsItsCaption) {
   EXPECT_GT(size("autosized").cx, fitted.cx * 3);
   // A label with a size of its own keeps it.
   form.first.SetCaption("A caption far longer than its label");
-  EXPECT_EQ(size("first").cx, 40);
+  EXPECT_EQ(size("first").cx, MulDiv(40, static_cast<int>(window->Dpi()), 96));
 }
 
 TEST_F(WindowLayout, KeyboardOrderFollowsTheModelsTabOrderThroughContainers) {

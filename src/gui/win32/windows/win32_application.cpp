@@ -5,6 +5,8 @@
 #include "ui/controls.h"
 #include "windows/window_class.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -18,6 +20,10 @@ constexpr UINT kWakeUpMessage = WM_APP + 1;
 }  // namespace
 
 Win32Application::Win32Application() : wakeUpPosted_(std::make_shared<std::atomic<bool>>(false)) {
+  // The standard controls of the common controls library, which draws them in the
+  // system's current look when the program's manifest asks for its version 6.
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
   RegisterClassOnce(kApplicationClassName, &Win32Application::WindowProc, nullptr, nullptr,
                     "application window");
   // A zero-sized popup with a caption: once shown it is the task-bar button, and the

@@ -3,6 +3,7 @@
 #include "common/control_order.h"
 #include "gui_win32/win32_application.h"
 #include "windows/control_styles.h"
+#include "windows/dpi.h"
 #include "windows/window_class.h"
 #include "windows/window_text.h"
 
@@ -29,20 +30,19 @@ Win32Window::Win32Window(ui::Window& model, Win32Application& app) : model_(mode
   RegisterClassOnce(kDialogClassName, &Win32Window::WindowProc,
                     LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW)),
                     reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), "dialog window");
+  // Made at the layout's size; once it knows the DPI of its monitor, it is scaled.
   const ui::Bounds& client = model_.GetBounds();
-  RECT frame{0, 0, client.width, client.height};
-  AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
-  handle_ =
-      CreateWindowExA(kExStyle, kDialogClassName, model_.Caption().c_str(), kStyle, client.left,
-                      client.top, frame.right - frame.left, frame.bottom - frame.top, app_.Handle(),
-                      nullptr, GetModuleHandleA(nullptr), this);
+  const SIZE frame = FrameSizeForClient(client.width, client.height, kStyle, kExStyle, kLayoutDpi);
+  handle_ = CreateWindowExA(kExStyle, kDialogClassName, model_.Caption().c_str(), kStyle,
+                            client.left, client.top, frame.cx, frame.cy, app_.Handle(), nullptr,
+                            GetModuleHandleA(nullptr), this);
   if (!handle_) throw std::runtime_error("Cannot create the window '" + model_.Name() + "'");
-  font_ = CreateFontA(model_.FontHeight(), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_DONTCARE, model_.FontName().c_str());
+  dpi_ = WindowDpi(handle_);
+  font_ = CreateScaledFont();
   SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   try {
     CreateControls();
+    PlaceFrame(nullptr);
   } catch (...) {
     for (auto& [id, binding] : bindings_) binding.model->SetWatcher({});
     // A window that could not be built is no window the user closed: the program goes on.
@@ -70,23 +70,91 @@ void Win32Window::CreateControls() {
   int id = kFirstControlId;
   for (ui::Control* control : ZOrder(model_)) {
     const ControlStyle style = StyleOf(*control);
-    const ui::Bounds bounds = BoundsInRoot(*control);
-    const int height = control->Kind() == ui::ControlKind::ComboBox
-                           ? bounds.height + kDropDownHeight
-                           : bounds.height;
-    HWND child = CreateWindowExA(style.exStyle, style.className, "", style.style, bounds.left,
-                                 bounds.top, bounds.width, height, handle_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    HWND child = CreateWindowExA(style.exStyle, style.className, "", style.style, 0, 0, 0, 0,
+                                 handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                  GetModuleHandleA(nullptr), nullptr);
     if (!child) throw std::runtime_error("Cannot create the control '" + control->Name() + "'");
     // Each new control goes under those made before it: the z-order is ZOrder's.
     SetWindowPos(child, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     Binding& binding = bindings_[id] = Binding{control, child, {}};
+    PlaceControl(binding);
     Mirror(binding);
     control->SetWatcher([this, id](ui::Control&) { Mirror(bindings_.at(id)); });
     ++id;
   }
+}
+
+HFONT Win32Window::CreateScaledFont() const {
+  return CreateFontA(ScaleForDpi(model_.FontHeight(), dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                     FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, model_.FontName().c_str());
+}
+
+ui::Bounds Win32Window::Scaled(const ui::Bounds& bounds) const {
+  return {ScaleForDpi(bounds.left, dpi_), ScaleForDpi(bounds.top, dpi_),
+          ScaleForDpi(bounds.width, dpi_), ScaleForDpi(bounds.height, dpi_)};
+}
+
+void Win32Window::PlaceControl(Binding& binding) {
+  const ui::Bounds bounds = Scaled(BoundsInRoot(*binding.model));
+  constexpr UINT kPlace = SWP_NOZORDER | SWP_NOACTIVATE;
+  if (binding.model->Kind() != ui::ControlKind::ComboBox) {
+    SetWindowPos(binding.handle, nullptr, bounds.left, bounds.top, bounds.width, bounds.height,
+                 kPlace);
+    if (binding.model->Kind() == ui::ControlKind::Label) FitLabel(binding);
+    return;
+  }
+  // The height given to a closed list is that of its open list. The closed one is its
+  // selection field (sized by the font) in a frame whose size differs between the
+  // control's versions, so the field is sized until the whole is as high as the layout
+  // says.
+  SetWindowPos(binding.handle, nullptr, bounds.left, bounds.top, bounds.width,
+               bounds.height + ScaleForDpi(kDropDownHeight, dpi_), kPlace);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    RECT closed{};
+    GetWindowRect(binding.handle, &closed);
+    const int missing = bounds.height - (closed.bottom - closed.top);
+    const auto field = static_cast<int>(
+        SendMessageA(binding.handle, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+    if (missing == 0 || field <= 0 || field + missing <= 0) break;
+    SendMessageA(binding.handle, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field + missing);
+  }
+}
+
+void Win32Window::PlaceFrame(const RECT* suggested) {
+  const ui::Bounds client = Scaled(model_.GetBounds());
+  const SIZE frame = FrameSizeForClient(client.width, client.height, kStyle, kExStyle, dpi_);
+  const POINT at =
+      suggested ? POINT{suggested->left, suggested->top} : POINT{client.left, client.top};
+  SetWindowPos(handle_, nullptr, at.x, at.y, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  // Where the caption and borders are not drawn at the window's DPI (older systems, Wine),
+  // the frame is corrected by what the client area lacks.
+  RECT actual{};
+  GetClientRect(handle_, &actual);
+  const int wider = client.width - actual.right;
+  const int higher = client.height - actual.bottom;
+  if (wider != 0 || higher != 0) {
+    SetWindowPos(handle_, nullptr, 0, 0, frame.cx + wider, frame.cy + higher,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void Win32Window::ApplyDpi(UINT dpi, const RECT* suggested) {
+  if (dpi == dpi_ || dpi == 0) return;
+  dpi_ = dpi;
+  const HFONT oldFont = font_;
+  font_ = CreateScaledFont();
+  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  for (auto& [id, binding] : bindings_) {
+    SendMessageA(binding.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    PlaceControl(binding);
+  }
+  DeleteObject(oldFont);
+  RECT current{};
+  GetWindowRect(handle_, &current);
+  PlaceFrame(suggested ? suggested : &current);
+  RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 HWND Win32Window::Find(const std::string& name) const {
@@ -318,6 +386,11 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
       }
       break;
+    case WM_DPICHANGED:
+      // Moved to a monitor of another scale, or the scale changed: the layout follows,
+      // into the frame the system suggests.
+      ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      return 0;
     case WM_CLOSE:
       Close();
       return 0;

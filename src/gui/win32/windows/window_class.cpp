@@ -9,9 +9,9 @@ namespace {
 // The program's icon: resource 1 of the .exe (resources/windows/program.rc.in), at the
 // size the system asks for; the stock application icon where the program has none.
 HICON ProgramIcon(int widthMetric, int heightMetric) {
-  const auto icon = static_cast<HICON>(
-      LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_ICON,
-                 GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), LR_SHARED));
+  const auto icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1),
+                                                  IMAGE_ICON, GetSystemMetrics(widthMetric),
+                                                  GetSystemMetrics(heightMetric), LR_SHARED));
   return icon ? icon : LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
 }
 

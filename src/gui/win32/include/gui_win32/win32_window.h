@@ -33,6 +33,12 @@ class Win32Window {
 
   void Show();
 
+  // The DPI the window's layout is scaled to (96: as the model gives it).
+  UINT Dpi() const { return dpi_; }
+  // Scales the layout to `dpi`, as a move to a monitor of that DPI does; the frame keeps
+  // its place, or takes `suggested` (the system's suggestion with WM_DPICHANGED).
+  void ApplyDpi(UINT dpi, const RECT* suggested = nullptr);
+
  private:
   struct Binding {
     ui::Control* model;
@@ -44,6 +50,13 @@ class Win32Window {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls();
+  HFONT CreateScaledFont() const;
+  ui::Bounds Scaled(const ui::Bounds& bounds) const;
+  // Puts the control at its model's bounds scaled to the window's DPI.
+  void PlaceControl(Binding& binding);
+  // Sizes the frame for the scaled client area, at `suggested`'s corner or the model's
+  // scaled position.
+  void PlaceFrame(const RECT* suggested);
   void Mirror(Binding& binding);
   // Disabling the control that has the focus moves the focus on to the next control;
   // enabled again, it takes the focus back unless the focus has moved on since.
@@ -65,6 +78,7 @@ class Win32Window {
   Win32Application& app_;
   HWND handle_ = nullptr;
   HFONT font_ = nullptr;
+  UINT dpi_ = 96;
   std::map<int, Binding> bindings_;  // by control id
   bool mirroring_ = false;
   bool closing_ = false;       // destroyed by this object, not closed by the user
