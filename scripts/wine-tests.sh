@@ -29,6 +29,14 @@ in_wine() {
   LD_PRELOAD=$shim timeout "$limit" "$wine" "$@"
 }
 
+# The display scale Wine gives its programs (96 DPI is 100 %), as Windows' display
+# settings set it; the Wine server is restarted for it to take effect.
+set_wine_dpi() {
+  timeout 60 "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+    >/dev/null 2>&1
+  "$wineserver" -w
+}
+
 # Runs pzrq480-cli.exe until its output matches, at most three times. Under Wine a
 # one-byte write can complete late enough that the device takes the gap for the end of
 # a request and ignores it; every failed attempt is shown.
@@ -96,8 +104,14 @@ run_test_programs() {
     in_wine 600 "$exe" || failed=1
   done
   echo "--- gui_win32_tests.exe under Wine and Xvfb"
-  LD_PRELOAD=$shim timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" \
+  PZ_TEST_EXPECT_DPI=96 LD_PRELOAD=$shim timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" \
     "$wine" $mingw_dir/tests/gui/win32/gui_win32_tests.exe || failed=1
+  echo "--- gui_win32_tests.exe: the window's geometry at 144 DPI"
+  set_wine_dpi 144
+  PZ_TEST_EXPECT_DPI=144 LD_PRELOAD=$shim timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$wine" $mingw_dir/tests/gui/win32/gui_win32_tests.exe --gtest_filter='WindowDpi*:WindowLayout*' ||
+    failed=1
+  set_wine_dpi 96
   unset PZ_TEST_PORT_PAIR
   kill "$socat_pid" 2>/dev/null || true
   return $failed
@@ -143,7 +157,7 @@ run_integration() {
 # read, and keeps a screenshot of the window in $mingw_dir/screenshot-windows.png.
 run_window() {
   local dir=$1 gui=$2 gui_pid window from
-  start_xvfb "$dir" || return 1
+  start_xvfb "$dir" 1280x1024x24 || return 1
   # Without a window manager Wine draws the window frames itself.
   timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   LD_PRELOAD=$shim timeout 300 "$wine" "$gui" &
@@ -169,6 +183,31 @@ run_window() {
   import -window root "$dir/screen.png"
   convert "$dir/screen.png" -crop 247x461+192+109 +repage "$mingw_dir/screenshot-windows.png"
   kill "$gui_pid" 2>/dev/null || true
+  wait "$gui_pid" 2>/dev/null || true
+  window_picture_at_dpi "$gui" 144 || return 1
+}
+
+# Starts the window at $2 DPI and keeps a picture of it in
+# $mingw_dir/screenshot-windows-<dpi>.png: the frame at 1.5 times the place and size.
+window_picture_at_dpi() {
+  local gui=$1 dpi=$2 gui_pid window geometry
+  set_wine_dpi "$dpi"
+  LD_PRELOAD=$shim timeout 300 "$wine" "$gui" &
+  gui_pid=$!
+  track_pid "$gui_pid"
+  if ! window=$(wait_for_window 120 'PZ-RQ480 \(XpressNet'); then
+    echo "the window did not appear at $dpi DPI" >&2
+    return 1
+  fi
+  wait_for_steady_window "$window" || true
+  geometry=$(xwininfo -id "$window" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+    /Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h "+" x "+" y}')
+  echo "the window at $dpi DPI: $geometry"
+  import -window root "$WINEPREFIX/screen-$dpi.png"
+  convert "$WINEPREFIX/screen-$dpi.png" -crop "$geometry" +repage "$mingw_dir/screenshot-windows-$dpi.png"
+  kill "$gui_pid" 2>/dev/null || true
+  wait "$gui_pid" 2>/dev/null || true
+  set_wine_dpi 96
 }
 
 trap_session_cleanup
