@@ -35,7 +35,7 @@ std::string DeviceNumber(const std::string& path) {
   return std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev));
 }
 
-std::string ReadText(const std::filesystem::path& file) {
+std::string ReadSharingFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
@@ -179,14 +179,14 @@ TEST_F(TerminalSharingTest, ALiveLockFileKeepsThePortAndOurOwnComesAndGoes) {
     std::ofstream(lockPath) << other.Pid() << "\n";
     EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     ExpectUntouched();
-    EXPECT_EQ(ReadText(lockPath), std::to_string(other.Pid()) + "\n");
+    EXPECT_EQ(ReadSharingFile(lockPath), std::to_string(other.Pid()) + "\n");
   }
   // Its owner has ended without removing it.
   char ours[16];
   std::snprintf(ours, sizeof ours, "%10d\n", static_cast<int>(::getpid()));
   {
     auto device = OpenOrFail(peer_.SlavePath());
-    EXPECT_EQ(ReadText(lockPath), ours);
+    EXPECT_EQ(ReadSharingFile(lockPath), ours);
   }
   EXPECT_FALSE(std::filesystem::exists(lockPath));
 }

@@ -1,6 +1,7 @@
 #include "winapi/port_description.h"
 
 #include "ports/common/port_state.h"
+#include "winapi/system_error_text.h"
 
 namespace winapi {
 
@@ -48,7 +49,7 @@ std::string StateText(const PortDescription& port) {
     case PortState::kFailed:
       break;
   }
-  return "cannot be opened (system error " + std::to_string(port.error) + ")";
+  return "cannot be opened: " + SystemErrorText(port.error);
 }
 
 std::string ReasonText(const PortDescription& port) {
@@ -78,7 +79,7 @@ std::string ReasonText(const PortDescription& port) {
                                         " $USER` and log in again";
       break;
     case PortState::kFailed:
-      reason = "system error " + std::to_string(port.error);
+      reason = SystemErrorText(port.error);
       break;
   }
   if (port.devicePath.empty() || port.devicePath == port.name) return reason;

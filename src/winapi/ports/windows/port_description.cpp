@@ -7,6 +7,7 @@
 #include "lines/virtual/common/virtual_lines.h"
 
 #include "winapi/port_map.h"
+#include "winapi/system_error_text.h"
 #include "winapi/winapi.h"
 
 #include <windows.h>
@@ -146,7 +147,7 @@ std::string OpenFailureReason(const std::string&, DWORD error) {
     case ERROR_SHARING_VIOLATION:
       return "in use by another program";
     default:
-      return "system error " + std::to_string(error);
+      return SystemErrorText(error);
   }
 }
 

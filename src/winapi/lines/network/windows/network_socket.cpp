@@ -9,6 +9,7 @@
 #include <ws2tcpip.h>
 
 #include "lines/network/common/network_socket.h"
+#include "winapi/system_error_text.h"
 
 namespace winapi::driver {
 
@@ -58,7 +59,7 @@ std::string ReasonOf(int error) {
     case WSAEHOSTUNREACH:
       return "host unreachable";
     default:
-      return "socket error " + std::to_string(error);
+      return SystemErrorText(static_cast<DWORD>(error));
   }
 }
 
