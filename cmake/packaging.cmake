@@ -22,11 +22,16 @@ set(CPACK_PACKAGE_VERSION_MINOR ${PROJECT_VERSION_MINOR})
 set(CPACK_PACKAGE_VERSION_PATCH ${PROJECT_VERSION_PATCH})
 set(CPACK_STRIP_FILES ON)
 
-# On Windows the package is one flat folder: the two programs and the README side by
-# side.
+# On Windows the package is one flat folder: the two programs, a quick-start for Windows
+# users and the licence, the texts with Windows' line ends so that every editor shows them.
 if(WIN32)
   set(_pz_bindir .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT programs)
+  configure_file(${PROJECT_SOURCE_DIR}/resources/windows/README-Windows.txt
+                 ${CMAKE_BINARY_DIR}/packaging/README-Windows.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/packaging/LICENSE.txt @ONLY
+                 NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/README-Windows.txt
+                ${CMAKE_BINARY_DIR}/packaging/LICENSE.txt DESTINATION . COMPONENT programs)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)

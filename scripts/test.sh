@@ -71,9 +71,18 @@ run_packaging() {
   cmake --build --preset mingw -j 2 --target pzrq480 pzrq480-cli
   (cd build/mingw && cpack -G ZIP)
   zip=$(first_file build/mingw/pzrq480-*-windows-x64.zip)
-  listing=$(unzip -Z1 "$zip")
-  for entry in pzrq480.exe pzrq480-cli.exe README.md; do
-    lists_line "$listing" "$entry"
+  # The zip holds one folder with exactly the programs, the quick-start and the licence,
+  # the texts with Windows' line ends.
+  listing=$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | grep -v '^$' | sort | xargs)
+  if [ "$listing" != "LICENSE.txt README-Windows.txt pzrq480-cli.exe pzrq480.exe" ]; then
+    echo "the zip holds: $listing" >&2
+    return 1
+  fi
+  for entry in README-Windows.txt LICENSE.txt; do
+    if ! unzip -p "$zip" "*/$entry" | awk '!/\r$/ {bad = 1} END {exit bad}'; then
+      echo "$entry in the zip has lines without CRLF" >&2
+      return 1
+    fi
   done
   echo "packages: $deb $zip"
 }
