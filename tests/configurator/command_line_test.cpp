@@ -193,6 +193,13 @@ TEST(ToolPorts, TextAndJsonCarryDeviceStateHolderAndAdapter) {
   winapi::PortDescription missing;
   missing.name = "COM6";
   missing.devicePath = "/dev/ttyUSB1";
+  // Windows: the Device Manager's name stands for the system's device name.
+  winapi::PortDescription named;
+  named.name = "COM1";
+  named.devicePath = "\\Device\\Serial0";
+  named.friendlyName = "Communications Port (COM1)";
+  named.state = winapi::PortState::kUsable;
+  EXPECT_EQ(command_line::FormatPortsText({named}), "COM1: Communications Port: usable\n");
   const std::vector<winapi::PortDescription> ports = {adapter, missing};
   EXPECT_EQ(command_line::FormatPortsText(ports),
             "COM5: /dev/ttyUSB0: in use by minicom (pid 812); FTDI FT232R USB UART (0403:6001), "

@@ -41,6 +41,18 @@ std::string UsbText(const winapi::UsbAdapter& usb) {
   return text;
 }
 
+// What a user knows the port by: the system's name of the device ("USB Serial Port",
+// without the "(COM5)" the line starts with anyway), else what the name leads to.
+std::string DeviceText(const PortDescription& port) {
+  if (port.friendlyName.empty()) return port.devicePath;
+  const std::string own = " (" + port.name + ")";
+  const std::string& name = port.friendlyName;
+  if (name.size() > own.size() && name.compare(name.size() - own.size(), own.size(), own) == 0) {
+    return name.substr(0, name.size() - own.size());
+  }
+  return name;
+}
+
 // `"key": "value"` for the fields that are not empty.
 void AddText(std::string& json, const char* key, const std::string& value) {
   if (!value.empty()) json += std::string(", \"") + key + "\": " + JsonString(value);
@@ -52,9 +64,7 @@ std::string FormatPortsText(const std::vector<PortDescription>& ports) {
   std::string text;
   for (const PortDescription& port : ports) {
     text += port.name + ": ";
-    if (!port.devicePath.empty()) text += port.devicePath;
-    if (!port.friendlyName.empty()) text += " (" + port.friendlyName + ")";
-    if (!port.devicePath.empty() || !port.friendlyName.empty()) text += ": ";
+    if (const std::string device = DeviceText(port); !device.empty()) text += device + ": ";
     text += winapi::StateText(port);
     if (port.usb) text += "; " + UsbText(*port.usb);
     text += "\n";
