@@ -88,10 +88,12 @@ start_sim() {
   sim_pty=$(sed -n 2p "$dir/sim.out")
 }
 
-# The first window whose name matches $1, or nothing.
+# The first shown window whose name matches $1, or nothing.
 window_named() {
   local ids
-  ids=$(xdotool search --name "$1" 2>/dev/null) || true
+  # Only a mapped window: one that exists but is not shown yet takes no clicks and
+  # cannot be captured.
+  ids=$(xdotool search --onlyvisible --name "$1" 2>/dev/null) || true
   echo "${ids%%$'\n'*}"
 }
 

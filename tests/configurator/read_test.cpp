@@ -44,6 +44,33 @@ TEST_F(Read, SendsTheVersionQueryAndFiveSettingReadsAndShowsTheAnswers) {
   EXPECT_TRUE(app.Errors().empty());
 }
 
+TEST_F(Read, ATypedNameReadsOnlyAListedPortAndOtherwiseSaysWhy) {
+  struct Case {
+    const char* typed;
+    bool reads;
+  };
+  for (const Case& c : {Case{"com3", true}, Case{"COM25", false}}) {
+    SCOPED_TRACE(c.typed);
+    app.ClearDialogs();
+    form->cbPort.SetText(c.typed);
+    const int opens = dev.Line()->OpenCount();
+    Click(form->btnRead);
+    EXPECT_EQ(dev.Line()->OpenCount(), opens + (c.reads ? 1 : 0));
+    if (c.reads) {
+      // As a combo box with auto-complete: the item is selected.
+      EXPECT_EQ(form->cbPort.ItemIndex(), 0);
+      EXPECT_TRUE(app.Messages().empty());
+      EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+    } else {
+      // The values of the last read stay, and the user learns what to do.
+      EXPECT_EQ(DeviceLists(), (std::vector<std::string>{"3", "57600", "65", "4", "Tran ZF5"}));
+      ASSERT_EQ(app.Messages().size(), 1u);
+      EXPECT_EQ(app.Messages()[0].rfind("COM25 is not in the port list", 0), 0u);
+      EXPECT_NE(app.Messages()[0].find("Write settings"), std::string::npos);
+    }
+  }
+}
+
 TEST_F(Read, ReplyValuesMapToListItemsOrToNoSelection) {
   struct Case {
     std::array<std::uint8_t, 5> stored;

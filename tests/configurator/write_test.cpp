@@ -91,23 +91,37 @@ TEST_F(Write, APortThatDoesNotStayOpenGivesNotConnected) {
   EXPECT_TRUE(form->btnWrite.Enabled());
 }
 
-TEST_F(Write, UsesTheTypedPortNameWhichReadIgnores) {
-  device::VirtualLineDevice com7{"COM7"};
-  form->cbPort.SetText("COM7");
+TEST_F(Write, UsesTheTypedPortNameWhichThenJoinsTheList) {
+  // Above COM20: no probe lists it.
+  device::VirtualLineDevice com25{"COM25"};
+  form->cbPort.SetText("COM25");
   ASSERT_EQ(form->cbPort.ItemIndex(), -1);
   form->cbXPAddr.SetText("12");
   Click(form->btnWrite);
-  EXPECT_EQ(com7.State().Get(device::Setting::XpressNetAddress), 12);
+  EXPECT_EQ(com25.State().Get(device::Setting::XpressNetAddress), 12);
   EXPECT_TRUE(ReceivedFrames(dev).empty());
   // The read-back reads the port the write used, so its check runs.
   EXPECT_EQ(DeviceLists(),
             (std::vector<std::string>{"12", "19200", "65", "1", "General (Lenz, Roco)"}));
   EXPECT_TRUE(app.Errors().empty());
   EXPECT_TRUE(app.Messages().empty());
-  // A click on "Read settings" still ignores the typed name.
-  const int opens = com7.Line()->OpenCount();
+  // The port the write opened is listed and selected, and stays over the next probe, so
+  // "Read settings" reads it.
+  EXPECT_EQ(form->cbPort.Text(), "COM25");
+  EXPECT_EQ(form->cbPort.Items().back(), "COM25");
+  device::VirtualLineDevice com9{"COM9"};
+  form->PortsChanged();
+  auto lists = [&](const char* name) {
+    const auto& items = form->cbPort.Items();
+    return std::find(items.begin(), items.end(), name) != items.end();
+  };
+  ASSERT_TRUE(app.RunUntil([&] { return lists("COM9"); }, kLimit));
+  EXPECT_TRUE(lists("COM25"));
+  EXPECT_EQ(form->cbPort.Text(), "COM25");
+  const int opens = com25.Line()->OpenCount();
   Click(form->btnRead);
-  EXPECT_EQ(com7.Line()->OpenCount(), opens);
+  EXPECT_EQ(com25.Line()->OpenCount(), opens + 1);
+  EXPECT_TRUE(app.Messages().empty());
 }
 
 TEST_F(Write, APortThatCannotBeOpenedIsReportedAndTheListsStay) {

@@ -28,7 +28,7 @@ void TFormPZRQ480::FormCreate() {
     };
   }
 
-  const std::vector<std::string> names = OpenablePorts(*ComPort);
+  const std::vector<std::string> names = WithWrittenPorts(OpenablePorts(*ComPort));
   FillPortList(names, PortHints(names));
   if (!cbPort.Items().empty()) cbPort.SetItemIndex(0);
 }

@@ -27,8 +27,8 @@ void TFormPZRQ480::ReprobePorts() {
   // A port of our own left open is still there; another object probes the rest, so
   // ComPort keeps its settings.
   comport::TComPort probe(nullptr);
-  const std::vector<std::string> names =
-      OpenablePorts(probe, ComPort->Connected() ? ComPort->Port() : std::string());
+  const std::vector<std::string> names = WithWrittenPorts(
+      OpenablePorts(probe, ComPort->Connected() ? ComPort->Port() : std::string()));
   const std::vector<std::string> hints = PortHints(names);
   if (names == cbPort.Items() && hints == cbPort.ItemHints()) return;
 

@@ -175,6 +175,11 @@ bool TFormPZRQ480::QueryVersion() {
 }
 
 void TFormPZRQ480::ReadSettings(ReadPurpose purpose) {
+  // A typed name that is no listed port is not read, and the values shown stay.
+  if (purpose == ReadPurpose::Click && !SelectTypedPort() && !cbPort.Text().empty()) {
+    app_.ShowMessage(UnlistedPortText());
+    return;
+  }
   lVer.SetCaption("...");
   for (const DeviceSetting& setting : DeviceSettings()) (this->*setting.list).SetItemIndex(-1);
   LastRead = {};
@@ -238,6 +243,7 @@ void TFormPZRQ480::WriteSettings() {
     app_.ShowMessage("Not connected!");
     return;
   }
+  ListWrittenPort();
   for (const DeviceSetting& setting : DeviceSettings()) {
     if ((this->*setting.list).ItemIndex() == -1) {
       app_.ShowMessage("Please fill all fields!");

@@ -252,6 +252,15 @@ class TFormPZRQ480 : public comport::TComponent {
   // The items and, one each, their hints (PortHint: a look at the disk per port).
   void FillPortList(const std::vector<std::string>& names, const std::vector<std::string>& hints);
   void ReprobeTimerTick();
+  // A typed name that names a listed port (in any letter case) selects it; true when a
+  // port of the list is selected.
+  bool SelectTypedPort();
+  // Why a click on "Read settings" does not read the typed name, and what to do.
+  std::string UnlistedPortText() const;
+  // The typed name, which a write has just opened, joins the list and is selected.
+  void ListWrittenPort();
+  // `names` and, after them, the typed ports writes opened that are not among them.
+  std::vector<std::string> WithWrittenPorts(std::vector<std::string> names) const;
   // Probes the ports again; keeps the selected item where that port is still listed and
   // the typed text.
   void ReprobePorts();
@@ -263,6 +272,8 @@ class TFormPZRQ480 : public comport::TComponent {
   // Not one of the window's controls: it only delays the port probe after a change.
   ui::Timer reprobeTimer_{"ReprobeTimer", nullptr, kReprobeDelayMs};
   bool reprobePending_ = false;  // a change came during a read or write
+  // Typed port names that a write opened: they stay in the list.
+  std::vector<std::string> writtenPorts_;
 };
 
 }  // namespace configurator
