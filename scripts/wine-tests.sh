@@ -104,6 +104,9 @@ run_test_programs() {
     in_wine 600 "$exe" || failed=1
   done
   echo "--- gui_win32_tests.exe under Wine and Xvfb"
+  # A Wine server the programs before started without a display would give this one no
+  # desktop: it ends first.
+  "$wineserver" -w
   PZ_TEST_EXPECT_DPI=96 LD_PRELOAD=$shim timeout 600 xvfb-run -a -s "-screen 0 1024x768x24" \
     "$wine" $mingw_dir/tests/gui/win32/gui_win32_tests.exe || failed=1
   echo "--- gui_win32_tests.exe: the window's geometry at 144 DPI"
