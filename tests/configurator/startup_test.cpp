@@ -2,6 +2,7 @@
 #include "form_test_support.h"
 
 #include "comport/port.h"
+#include "winapi/port_description.h"
 
 namespace configurator::testing {
 namespace {
@@ -36,12 +37,17 @@ TEST_F(Startup, APortHeldByAnotherOpenerIsNotListed) {
   EXPECT_TRUE(app.Errors().empty());
 }
 
-TEST_F(Startup, PortsAfterCom20AreNeverProbed) {
-  const auto expected = MachinePorts();
+TEST_F(Startup, PortsAfterCom20AreProbedWhereThePortMapOrTheSystemKnowsThem) {
   auto com21 = winapi::VirtualLine::Create("COM21");
+  // Known to neither.
+  auto com22 = winapi::VirtualLine::Create("COM22");
   Create();
-  EXPECT_EQ(com21->OpenCount(), 0);
-  EXPECT_EQ(form->cbPort.Items(), expected);
+  EXPECT_EQ(com22->OpenCount(), 0);
+#ifndef _WIN32
+  // The test's port map has an entry for COM21: it is listed after COM1..COM20.
+  EXPECT_EQ(form->cbPort.Items(), WithMachinePorts({"COM21"}));
+  EXPECT_EQ(winapi::FurtherComPortNumbers(), std::vector<unsigned>{21});
+#endif
 }
 
 TEST_F(Startup, ListsArePreselectedAndTheTitleIsSet) {

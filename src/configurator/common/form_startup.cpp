@@ -4,14 +4,15 @@
 #include "configurator/port_hint.h"
 #include "winapi/ascii_case.h"
 #include "winapi/network_port.h"
+#include "winapi/port_description.h"
 #include "winapi/port_probe.h"
 
 namespace configurator {
 
 namespace {
 
-constexpr int kFirstProbedPort = 1;
-constexpr int kLastProbedPort = 20;
+constexpr unsigned kFirstProbedPort = 1;
+constexpr unsigned kLastProbedPort = 20;
 
 }  // namespace
 
@@ -37,15 +38,15 @@ std::vector<std::string> TFormPZRQ480::OpenablePorts(comport::TComPort& port,
                                                      const std::string& held) {
   std::vector<std::string> names;
   const winapi::PortProbe probe;
-  for (int i = kFirstProbedPort; i <= kLastProbedPort; ++i) {
+  auto look = [&](unsigned number) {
     if (port.Connected()) port.Close();
-    const std::string name = "COM" + std::to_string(i);
+    const std::string name = "COM" + std::to_string(number);
     // A network port may take seconds to answer or fail: listed without a probe, so the
     // window never waits for the network; opening it for a read or write tells.
     if (winapi::OpensNetworkPort(name) ||
         (!held.empty() && winapi::EqualsIgnoringAsciiCase(name, held))) {
       names.push_back(name);
-      continue;
+      return;
     }
     port.SetPort(name);
     port.SetBaudRate(comport::br19200);
@@ -56,7 +57,10 @@ std::vector<std::string> TFormPZRQ480::OpenablePorts(comport::TComPort& port,
     } catch (const comport::EComPort&) {
       // Absent or busy: simply not listed.
     }
-  }
+  };
+  for (unsigned number = kFirstProbedPort; number <= kLastProbedPort; ++number) look(number);
+  // Ports the system or the port map knows beyond those, such as a fifth USB adapter's.
+  for (const unsigned number : winapi::FurtherComPortNumbers()) look(number);
   return names;
 }
 

@@ -245,7 +245,8 @@ class TFormPZRQ480 : public comport::TComponent {
   std::string RateText(int index) const;
   std::string WriteProgressText() const;
   void CompareReadBack();
-  // COM1..COM20 that `port` opens, in order. `held`, a port this window holds open on
+  // COM1..COM20 and the further COM ports the system or the port map knows that `port`
+  // opens, in order. `held`, a port this window holds open on
   // ComPort, counts as there without being opened again.
   static std::vector<std::string> OpenablePorts(comport::TComPort& port,
                                                 const std::string& held = {});

@@ -57,6 +57,10 @@ std::optional<UsbAdapter> UsbAdapterOfDevice(const std::string& devicePath);
 // knows, in number order, each described; missing ones included.
 std::vector<PortDescription> DescribePorts();
 
+// The numbers above COM20 that the system (SERIALCOMM, Windows) or the port map (Linux)
+// knows, ascending, without opening anything: the ports plugged in after several others.
+std::vector<unsigned> FurtherComPortNumbers();
+
 // "usable", "in use by socat (pid 12)", "the system console", "locked by pid 7",
 // "permission denied (group dialout)", "missing", ...
 std::string StateText(const PortDescription& port);

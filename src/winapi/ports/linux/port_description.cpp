@@ -96,9 +96,11 @@ std::optional<UsbAdapter> UsbAdapterOfDevice(const std::string& devicePath) {
   return UsbAdapterOf(devicePath, system.sysRoot, system.serialLinksRoot);
 }
 
-std::vector<PortDescription> DescribePorts() {
+namespace {
+
+// Every COM number the port map has an entry for.
+std::set<unsigned> MappedComPortNumbers() {
   std::set<unsigned> numbers;
-  for (unsigned n = kFirstListedPort; n <= kLastListedPort; ++n) numbers.insert(n);
   if (const auto mapDir = PortMapDirectory()) {
     std::error_code error;
     for (std::filesystem::directory_iterator it(*mapDir, error), end; !error && it != end;
@@ -110,6 +112,22 @@ std::vector<PortDescription> DescribePorts() {
       }
     }
   }
+  return numbers;
+}
+
+}  // namespace
+
+std::vector<unsigned> FurtherComPortNumbers() {
+  std::vector<unsigned> further;
+  for (const unsigned number : MappedComPortNumbers()) {
+    if (number > kLastListedPort) further.push_back(number);
+  }
+  return further;
+}
+
+std::vector<PortDescription> DescribePorts() {
+  std::set<unsigned> numbers = MappedComPortNumbers();
+  for (unsigned n = kFirstListedPort; n <= kLastListedPort; ++n) numbers.insert(n);
   const PortProbe probe;
   std::vector<PortDescription> ports;
   for (const unsigned number : numbers)

@@ -138,6 +138,16 @@ std::vector<PortDescription> DescribePorts() {
   return ports;
 }
 
+std::vector<unsigned> FurtherComPortNumbers() {
+  std::set<unsigned> numbers;
+  for (const auto& [name, device] : SystemPorts()) {
+    if (const auto number = ComPortNumber(name); number && *number > kLastListedPort) {
+      numbers.insert(*number);
+    }
+  }
+  return {numbers.begin(), numbers.end()};
+}
+
 std::string OpenFailureReason(const std::string&, DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
