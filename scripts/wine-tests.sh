@@ -67,6 +67,11 @@ cli_network_read() {
   wait_for 10 listening || true
   echo "--- pzrq480-cli.exe through ser2net as raw TCP (tcp://127.0.0.1:$port)"
   cli_expect '"xpressnetAddress": *12' read --port "tcp://127.0.0.1:$port" --json || failed=1
+  echo "--- the same network port under a COM name given with map"
+  cli_expect 'COM30 is now' map COM30 "tcp://127.0.0.1:$port" || failed=1
+  cli_expect '^COM30: tcp://127.0.0.1' ports || failed=1
+  cli_expect '"xpressnetAddress": *12' read --port COM30 --json || failed=1
+  cli_expect removed unmap COM30 || failed=1
   kill "$ser2net_pid" 2>/dev/null || true
   wait "$ser2net_pid" 2>/dev/null || true
   return $failed

@@ -106,8 +106,8 @@ TEST(ToolOptions, UsageOfEachSystemNamesWhatHoldsThereInAnEightyColumnConsole) {
   const Expected table[] = {
       {UsageSystem::Linux, {"map COMn DEVICE", "/dev/ttyUSB0", "130 when ended by Ctrl+C"}, {"/?"}},
       {UsageSystem::Windows,
-       {"/?", "COM3:", "Device Manager"},
-       {"/dev/", "port map", "signal", "Ctrl+C", "map COMn"}},
+       {"/?", "COM3:", "map COMn URL", "Device Manager"},
+       {"/dev/", "port map", "signal", "Ctrl+C"}},
   };
   for (const Expected& expected : table) {
     const std::string usage = command_line::UsageText(expected.system);

@@ -3,6 +3,7 @@
 #include "configurator/form_test_support.h"
 
 #include "winapi/port_description.h"
+#include "winapi/port_pinning.h"
 
 #include <windows.h>
 
@@ -46,6 +47,15 @@ TEST_F(FurtherPorts, APortAboveCom20ThatWindowsListsIsInThePortList) {
   const auto& items = form->cbPort.Items();
   EXPECT_NE(std::find(items.begin(), items.end(), "COM27"), items.end());
   EXPECT_EQ(items.back(), "COM27");
+}
+
+TEST_F(FurtherPorts, ANetworkPortGivenAComNameIsListedWithoutConnecting) {
+  // Nothing listens there: a probe would fail, a listing without one does not.
+  winapi::MapComPort("COM28", "tcp://127.0.0.1:1");
+  Create();
+  winapi::UnmapComPort("COM28");
+  const auto& items = form->cbPort.Items();
+  EXPECT_NE(std::find(items.begin(), items.end(), "COM28"), items.end());
 }
 
 }  // namespace

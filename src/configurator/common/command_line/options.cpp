@@ -55,7 +55,11 @@ bool TakesOperands(Command command) {
 
 void CheckOperands(const Options& options) {
   if (options.command == Command::Map && options.operands.size() != 2) {
+#ifdef _WIN32
+    throw UsageError("map needs a COM name and a network port: map COM9 rfc2217://host:4000");
+#else
     throw UsageError("map needs a COM name and a device: map COM3 /dev/ttyUSB0");
+#endif
   }
   if (options.command == Command::Unmap && options.operands.size() != 1) {
     throw UsageError("unmap needs one COM name: unmap COM3");
@@ -191,8 +195,9 @@ std::string UsageText(UsageSystem system) {
   constexpr std::size_t kCommandIndent = 11;
   if (windows) {
     AddWrapped(text, "  ports",
-               "list the serial ports COM1..COM20 and every further one that "
-               "Windows knows: the device's name and whether it can be used",
+               "list the serial ports COM1..COM20, every further one that Windows "
+               "knows and the COM names given with map: the device's name and whether it can "
+               "be used",
                kCommandIndent);
   } else {
     AddWrapped(text, "  ports",
@@ -206,10 +211,11 @@ std::string UsageText(UsageSystem system) {
              kCommandIndent);
   AddWrapped(text, "  detect", "look for the device on every port and search rate", kCommandIndent);
   if (windows) {
-    AddWrapped(text, "  map, unmap",
-               "Windows numbers its serial ports itself: change a port's "
-               "number in the Device Manager",
-               kCommandIndent + 2);
+    AddWrapped(text, "  map COMn URL",
+               "give a network port a COM name for this user, e.g. map COM9 "
+               "rfc2217://host:4000 (serial ports are numbered in the Device Manager)",
+               kCommandIndent + 9);
+    AddWrapped(text, "  unmap COMn", "take that COM name away again", kCommandIndent + 9);
   } else {
     AddWrapped(text, "  map COMn DEVICE",
                "give a serial device or a network port a COM name, "

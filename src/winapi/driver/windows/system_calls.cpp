@@ -1,5 +1,6 @@
 // On Windows every call goes to the system, except those on the handles of virtual lines
 // and network ports, which reach the driver model like on Linux.
+#include "ports/windows/mapped_network_ports.h"
 #include "driver/common/debug_sink.h"
 #include "driver/common/device_open.h"
 #include "lines/network/common/network_line.h"
@@ -28,6 +29,11 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     const std::string name = driver::DeviceNameOf(lpFileName);
     auto line = IsNetworkPortName(name) ? driver::OpenNetworkLine(name, error)
                                         : driver::OpenVirtualLine(name, error);
+    // A COM name the user gave a network port.
+    if (!line && !error) {
+      if (const auto target = MappedNetworkPort(name))
+        line = driver::OpenNetworkLine(*target, error);
+    }
     if (line) {
       HANDLE handle = driver::OpenDevice(std::move(line), dwDesiredAccess);
       ::SetLastError(ERROR_SUCCESS);

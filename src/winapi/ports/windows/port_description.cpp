@@ -4,6 +4,7 @@
 #include "winapi/port_description.h"
 
 #include "ports/common/port_state.h"
+#include "ports/windows/mapped_network_ports.h"
 #include "lines/virtual/common/virtual_lines.h"
 
 #include "winapi/port_map.h"
@@ -84,6 +85,7 @@ std::map<std::string, std::string> FriendlyNames() {
 // What the name stands for: a virtual line of this process, else the system's device.
 std::string DevicePath(const std::string& name, const std::map<std::string, std::string>& system) {
   if (driver::VirtualLineExists(name)) return "virtual line " + name;
+  if (const auto target = MappedNetworkPort(name)) return *target;
   const auto it = system.find(name);
   return it == system.end() ? std::string() : it->second;
 }
@@ -124,6 +126,7 @@ std::vector<PortDescription> DescribePorts() {
   for (const auto& [name, device] : system) {
     if (auto number = ComPortNumber(name)) numbers.insert(*number);
   }
+  for (const unsigned number : MappedComPortNumbers()) numbers.insert(number);
   std::vector<PortDescription> ports;
   for (const unsigned number : numbers) {
     PortDescription port;
@@ -144,6 +147,9 @@ std::vector<unsigned> FurtherComPortNumbers() {
     if (const auto number = ComPortNumber(name); number && *number > kLastListedPort) {
       numbers.insert(*number);
     }
+  }
+  for (const unsigned number : MappedComPortNumbers()) {
+    if (number > kLastListedPort) numbers.insert(number);
   }
   return {numbers.begin(), numbers.end()};
 }
