@@ -288,8 +288,8 @@ TEST(IniStore, FailedSaveReportsAndKeepsWhatIsOnDisk) {
   EXPECT_EQ(ReadFile(file / "inside"), "keep");
   EXPECT_EQ(folder.EntryCount(), 1u);  // no temporary file left behind
   std::filesystem::remove_all(file);
-  store.UpdateFile();
-  EXPECT_EQ(ReadFile(file), "[S]\nK=new\n");  // the line ends it was read with
+  store.UpdateFile();  // into the file as it is now: a new one, with its own line ends
+  EXPECT_EQ(ReadFile(file), "[S]\r\nK=new\r\n");
 }
 
 TEST(IniStore, PathsThatAreNotFilesAreRefusedClearly) {
