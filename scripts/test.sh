@@ -74,7 +74,7 @@ run_packaging() {
   zip=$(first_file build/mingw/pzrq480-*-windows-x64.zip)
   # The zip holds one folder with exactly the programs, the quick-start and the licence,
   # the texts with Windows' line ends.
-  listing=$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | grep -v '^$' | sort | xargs)
+  listing=$(unzip -Z1 "$zip" | sed 's|^[^/]*/||' | grep -v '^$' | LC_ALL=C sort | xargs)
   if [ "$listing" != "LICENSE.txt README-Windows.txt pzrq480-cli.exe pzrq480.exe" ]; then
     echo "the zip holds: $listing" >&2
     return 1
