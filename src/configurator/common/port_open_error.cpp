@@ -6,20 +6,40 @@ namespace configurator {
 
 namespace {
 
-// The component's error code of a failed open.
+// The component's error codes of a failed open and of line settings the port refused.
 constexpr std::uint8_t kOpenFailed = 1;
+constexpr std::uint8_t kSetStateFailed = 7;
+
+std::string SettingsFailureReason(std::uint32_t osErrorCode) {
+  const std::string number = " (system error " + std::to_string(osErrorCode) + ")";
+  switch (osErrorCode) {
+    case ERROR_INVALID_PARAMETER:
+      return "the port cannot take these line settings" + number;
+    case ERROR_SEM_TIMEOUT:
+      return "the port did not confirm the line settings in time; try again" + number;
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return "the device is gone" + number;
+    default:
+      return "the line settings were not applied" + number;
+  }
+}
 
 }  // namespace
 
-PortOpenError::PortOpenError(const std::string& port, std::uint32_t osErrorCode, std::string reason)
-    : comport::EComPortExt(port, kOpenFailed, osErrorCode), reason_(std::move(reason)) {}
+PortOpenError::PortOpenError(const std::string& port, std::uint8_t code, std::uint32_t osErrorCode,
+                             std::string reason)
+    : comport::EComPortExt(port, code, osErrorCode), reason_(std::move(reason)) {}
 
 void OpenWithReason(comport::TComPort& port) {
   try {
     port.Open();
   } catch (const comport::EComPortExt& error) {
+    if (error.ErrorCode() == kSetStateFailed) {
+      throw PortOpenError(port.Port(), kSetStateFailed, error.OsErrorCode(),
+                          SettingsFailureReason(error.OsErrorCode()));
+    }
     if (error.ErrorCode() != kOpenFailed) throw;
-    throw PortOpenError(port.Port(), error.OsErrorCode(),
+    throw PortOpenError(port.Port(), kOpenFailed, error.OsErrorCode(),
                         winapi::OpenFailureReason(port.Port(), error.OsErrorCode()));
   }
 }

@@ -28,7 +28,6 @@ inline std::string ReadText(const std::filesystem::path& file) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-
 // Fresh, empty lock and sys folders for one test; the system's process table stays.
 class PrivateTerminalSystem {
  public:

@@ -239,7 +239,14 @@ class Session {
       for (std::size_t rate = 0; rate < form_.cbSearchBaud.Items().size(); ++rate) {
         form_.cbSearchBaud.SetItemIndex(static_cast<int>(rate));
         bool answered = false;
-        Handler([&] { answered = form_.ProbeDevice(); });
+        try {
+          Handler([&] { answered = form_.ProbeDevice(); });
+        } catch (const Failure& failure) {
+          // One port that cannot be opened says so; the others are still looked at.
+          err_ << Printable(failure.message) << "\n";
+          if (!failure.reason.empty()) err_ << Printable(failure.reason) << "\n";
+          break;
+        }
         if (!answered) continue;
         ++found;
         out_ << port << " at " << form_.cbSearchBaud.Text() << " baud: PZ-RQ480, hardware "
@@ -300,12 +307,11 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   } catch (const Failure& failure) {
     // Port errors carry the port's name as given; a control character in it is spelled out.
     err << Printable(failure.message) << "\n";
-    if (!failure.reason.empty()) {
-      err << Printable(failure.reason) << "\n";
-      if (options.json) {
-        out << "{\"error\": " << JsonString(failure.message)
-            << ", \"reason\": " << JsonString(failure.reason) << "}\n";
-      }
+    if (!failure.reason.empty()) err << Printable(failure.reason) << "\n";
+    if (options.json) {
+      out << "{\"error\": " << JsonString(failure.message);
+      if (!failure.reason.empty()) out << ", \"reason\": " << JsonString(failure.reason);
+      out << "}\n";
     }
   } catch (const std::exception& error) {
     err << Printable(error.what()) << "\n";

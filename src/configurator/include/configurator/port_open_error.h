@@ -1,5 +1,6 @@
-// An open of the device's port that failed, with the reason beside the component's
-// message ("COM Port Error: Unable to open com port on COM9"), which stays as it is.
+// An open of the device's port that failed, or whose line settings the port refused, with
+// the reason beside the component's message ("COM Port Error: Unable to open com port on
+// COM9"), which stays as it is.
 #pragma once
 
 #include "comport/errors.h"
@@ -12,7 +13,8 @@ namespace configurator {
 
 class PortOpenError : public comport::EComPortExt, public runtime::ExplainedError {
  public:
-  PortOpenError(const std::string& port, std::uint32_t osErrorCode, std::string reason);
+  PortOpenError(const std::string& port, std::uint8_t code, std::uint32_t osErrorCode,
+                std::string reason);
   std::string Reason() const override { return reason_; }
 
  private:
@@ -20,7 +22,8 @@ class PortOpenError : public comport::EComPortExt, public runtime::ExplainedErro
 };
 
 // Opens `port`; a failure of the open itself is raised as PortOpenError with the reason
-// the system gives (the device path behind the COM name on Linux and why it is refused).
+// the system gives (the device path behind the COM name on Linux and why it is refused),
+// and so are line settings the port refuses while it opens (with the system's error).
 void OpenWithReason(comport::TComPort& port);
 
 }  // namespace configurator
