@@ -190,6 +190,13 @@ TEST_F(Rfc2217Client, OtherAnswersAreCountedAndASilentServerIsNotWaitedForTwice)
   Feed(Join({Command(101, {0x00, 0x00, 0x25, 0x80}), Command(102, {8}), Command(103, {1}),
              Command(104, {1}), Command(105, {1})}));
   EXPECT_TRUE(session.OthersPending()) << "two control answers are missing";
+  EXPECT_FALSE(session.TakeRefusedSetting());
+  Feed(Command(105, {12}));  // DTR on was asked for
+  const auto refused = session.TakeRefusedSetting();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->code, 5);
+  EXPECT_EQ(refused->asked, 8);
+  EXPECT_EQ(refused->answered, 12);
   session.GiveUpOthers();
   EXPECT_FALSE(session.OthersPending());
 

@@ -40,7 +40,10 @@ class FakeNetworkServer {
     bool answerOthers = true;
     Bytes first;                                   // sent at once on connecting
     std::chrono::milliseconds firstSpeedDelay{0};  // before the first speed answer
-    int closeAtOnce = 0;                           // connections accepted and closed at once
+    int closeAtOnce = 0;
+    std::optional<FakeNetworkServer::Command>
+        otherAnswer;  // for its code, this value                           // connections accepted
+                      // and closed at once
 
     Policy& Telnet(bool on) { return telnet = on, *this; }
     Policy& Refusing() { return agree = false, *this; }
@@ -53,6 +56,9 @@ class FakeNetworkServer {
       return firstSpeedDelay = delay, *this;
     }
     Policy& ClosingAtOnce(int connections) { return closeAtOnce = connections, *this; }
+    Policy& AnsweringWith(std::uint8_t code, std::uint8_t value) {
+      return otherAnswer = FakeNetworkServer::Command{code, {value}}, *this;
+    }
   };
 
   FakeNetworkServer() : FakeNetworkServer(Policy()) {}
@@ -192,6 +198,9 @@ class FakeNetworkServer {
       }
       Reply(ComPortCommand(101, value));
     } else if (code >= 2 && code <= 5 && policy_.answerOthers) {
+      if (policy_.otherAnswer && policy_.otherAnswer->code == code) {
+        value = policy_.otherAnswer->value;
+      }
       Reply(ComPortCommand(static_cast<std::uint8_t>(code + 100), value));
     }
   }

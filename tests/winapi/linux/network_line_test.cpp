@@ -198,6 +198,16 @@ TEST_F(NetworkPort, ASpeedTheServerRefusesFailsSetCommState) {
   EXPECT_TRUE(SetSpeed(9600));
 }
 
+TEST_F(NetworkPort, ASettingTheServerAnswersWithAnotherValueFailsAndIsSentAgain) {
+  FakeNetworkServer server(Policy().AnsweringWith(3, 1));
+  Open(server.Url());
+  EXPECT_FALSE(SetSpeed(9600, EVENPARITY));
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  server.ClearCommands();
+  EXPECT_FALSE(SetSpeed(9600, EVENPARITY));
+  EXPECT_TRUE(HasCommand(server.Commands(), 3, {3}));
+}
+
 TEST_F(NetworkPort, AnUnansweredSpeedFailsButUnansweredOtherSettingsAreTolerated) {
   FakeNetworkServer quiet(Policy().NoOtherAnswers());
   Open(quiet.Url());

@@ -43,6 +43,20 @@ constexpr std::size_t kReadBudget = 64 * 1024;
 // Data bytes escaped for the socket at a time.
 constexpr std::size_t kSendChunk = 4 * 1024;
 
+// The COM-PORT-OPTION's settings by command code.
+const char* SettingName(std::uint8_t code) {
+  switch (code) {
+    case 2:
+      return "data size";
+    case 3:
+      return "parity";
+    case 4:
+      return "stop size";
+    default:
+      return "control setting";
+  }
+}
+
 void Report(const std::string& name, const std::string& text) {
   winapi::OutputDebugStringA((name + ": " + text).c_str());
 }
@@ -124,6 +138,7 @@ class NetworkLine final : public Line {
       error = SpeedResult(dcb.BaudRate);
     }
     if (error == ERROR_SUCCESS) {
+      session_->TakeRefusedSetting();  // a late answer to an earlier call is no answer to this
       commands.clear();
       session_->AppendFraming(dcb, commands);
       control_.insert(control_.end(), commands.begin(), commands.end());
@@ -131,7 +146,14 @@ class NetworkLine final : public Line {
                                              [this] { return session_->OthersPending(); })) {
         session_->GiveUpOthers();
       }
-      if (gone_) error = Gone();
+      if (gone_) {
+        error = Gone();
+      } else if (const auto refused = session_->TakeRefusedSetting()) {
+        Report(name_, "the server keeps " + std::string(SettingName(refused->code)) + " " +
+                          std::to_string(refused->answered) + " where " +
+                          std::to_string(refused->asked) + " was asked for");
+        error = ERROR_INVALID_PARAMETER;
+      }
     }
     // What was read meanwhile is the worker's to report.
     applying_ = false;

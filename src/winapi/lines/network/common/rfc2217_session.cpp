@@ -196,7 +196,12 @@ void Rfc2217Session::OnComPortAnswer(std::span<const std::uint8_t> payload) {
     case kSetParity:
     case kSetStopSize:
     case kSetControl:
-      if (pending_[code] > 0) --pending_[code];
+      if (pending_[code] > 0) {
+        --pending_[code];
+        const std::uint8_t asked = asked_[code].front();
+        asked_[code].pop_front();
+        if (!value.empty() && value[0] != asked) OnSettingRefused(code, asked, value[0]);
+      }
       break;
     case kNotifyLineState:
       if (!value.empty()) {
@@ -224,7 +229,10 @@ void Rfc2217Session::Send(std::uint8_t code, std::span<const std::uint8_t> value
   payload.insert(payload.end(), value.begin(), value.end());
   const auto bytes = Subnegotiation(kComPortOption, payload);
   wire.insert(wire.end(), bytes.begin(), bytes.end());
-  if (code >= kSetDataSize && code <= kSetControl && !unanswered_[code]) ++pending_[code];
+  if (code >= kSetDataSize && code <= kSetControl && !unanswered_[code] && !value.empty()) {
+    ++pending_[code];
+    asked_[code].push_back(value[0]);
+  }
 }
 
 DWORD Rfc2217Session::AppendSpeed(const DCB& dcb, std::vector<std::uint8_t>& wire) {
@@ -298,6 +306,7 @@ void Rfc2217Session::GiveUpOthers() {
   for (std::size_t code = 0; code < kCodes; ++code) {
     if (pending_[code] > 0) unanswered_[code] = true;
     pending_[code] = 0;
+    asked_[code].clear();
   }
 }
 
@@ -305,6 +314,25 @@ DWORD Rfc2217Session::TakeLineErrors() {
   const DWORD errors = lineErrors_;
   lineErrors_ = 0;
   return errors;
+}
+
+// The server keeps another value: it is not in effect, so the next settings send it again.
+void Rfc2217Session::OnSettingRefused(std::uint8_t code, std::uint8_t asked,
+                                      std::uint8_t answered) {
+  if (!refusedSetting_) refusedSetting_ = RefusedSetting{code, asked, answered};
+  if (code != kSetControl) {
+    sent_[code].reset();
+    return;
+  }
+  for (auto* last : {&flow_, &dtr_, &rts_}) {
+    if (*last == asked) last->reset();
+  }
+}
+
+std::optional<Rfc2217Session::RefusedSetting> Rfc2217Session::TakeRefusedSetting() {
+  auto refused = refusedSetting_;
+  refusedSetting_.reset();
+  return refused;
 }
 
 DWORD Rfc2217Session::TakeModemChanges() {

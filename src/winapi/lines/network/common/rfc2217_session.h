@@ -56,6 +56,14 @@ class Rfc2217Session {
   // Stops waiting for the other settings: a command the server left unanswered is not
   // waited for again.
   void GiveUpOthers();
+  // The first setting since the last call that the server answered with another value
+  // than the one asked for (the command's code and both values).
+  struct RefusedSetting {
+    std::uint8_t code;
+    std::uint8_t asked;
+    std::uint8_t answered;
+  };
+  std::optional<RefusedSetting> TakeRefusedSetting();
 
   // The server asked us to stop sending data (FLOWCONTROL-SUSPEND) and has not resumed.
   bool Suspended() const { return suspended_; }
@@ -85,6 +93,7 @@ class Rfc2217Session {
   void OnComPortAnswer(std::span<const std::uint8_t> payload);
   void Send(std::uint8_t code, std::span<const std::uint8_t> value,
             std::vector<std::uint8_t>& wire);
+  void OnSettingRefused(std::uint8_t code, std::uint8_t asked, std::uint8_t answered);
 
   telnet::Decoder decoder_;
   std::vector<std::uint8_t>* reply_ = nullptr;  // during Feed
@@ -102,6 +111,8 @@ class Rfc2217Session {
   std::deque<std::uint32_t> abandonedSpeeds_;
   std::array<int, kCodes> pending_{};
   std::array<bool, kCodes> unanswered_{};
+  std::array<std::deque<std::uint8_t>, kCodes> asked_;  // values awaiting their answer
+  std::optional<RefusedSetting> refusedSetting_;
 
   DWORD modem_ = 0;
   DWORD modemChanges_ = 0;
