@@ -97,6 +97,9 @@ int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& error) 
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  // Sent data that goes unacknowledged this long means the same.
+  const unsigned userTimeoutMs = 15000;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
   return fd;
 }
 
