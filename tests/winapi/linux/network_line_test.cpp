@@ -350,77 +350,30 @@ TEST_F(NetworkPort, ALateSpeedAnswerIsNotTakenForTheNextRequest) {
   EXPECT_TRUE(SetSpeed(38400)) << winapi::GetLastError();
 }
 
+// Data waits while the server suspends it, and a transmit purge drops what waits.
 TEST_F(NetworkPort, DataWaitsWhileTheServerSuspendsIt) {
   FakeNetworkServer server;
   Open(server.Url());
-  server.Send(FakeNetworkServer::ComPortCommand(108, {}));
-  server.Send({0x01});
-  EXPECT_EQ(Read(1), (Bytes{0x01}));  // the suspension has arrived
-  Write({0x41});
-  // A command sent after the data arrives while the data still waits.
-  ASSERT_TRUE(SetSpeed(4800));
-  EXPECT_TRUE(server.Data().empty());
-  server.Send(FakeNetworkServer::ComPortCommand(109, {}));
-  EXPECT_TRUE(server.WaitFor([](const Bytes& data, auto&) { return data == Bytes{0x41}; }));
-}
-
-struct OpenFailure {
-  std::string name;
-  DWORD error;
-  std::string reason;
-};
-
-TEST(NetworkPortOpen, FailsWithTheErrorAndTellsWhy) {
-  std::string closedPort;
-  {
-    Listener gone;
-    closedPort = gone.Url("tcp");
-  }
-  FakeNetworkServer refuses(Policy().Refusing());
-  FakeNetworkServer silent(Policy().Silent());
-  const std::vector<OpenFailure> cases = {
-      {closedPort, ERROR_CONNECTION_REFUSED, "refused"},
-      {"rfc2217://nosuchhost.invalid:2217", WSAHOST_NOT_FOUND, "unknown host"},
-      {"tcp://127.0.0.1", ERROR_INVALID_NAME, "host:port"},
-      {refuses.Url(), ERROR_NOT_SUPPORTED, "tcp://"},
-      {silent.Url(), WSAETIMEDOUT, "no telnet"},
-  };
-  for (const OpenFailure& expected : cases) {
-    DebugText debug;
-    EXPECT_EQ(OpenPort(expected.name), INVALID_HANDLE_VALUE) << expected.name;
-    EXPECT_EQ(winapi::GetLastError(), expected.error) << expected.name;
-    EXPECT_NE(debug.Text().find(expected.reason), std::string::npos) << debug.Text();
+  Bytes expected;
+  for (const bool purge : {false, true}) {
+    SCOPED_TRACE(purge ? "purged" : "resumed");
+    server.Send(FakeNetworkServer::ComPortCommand(108, {}));
+    server.Send({0x01});
+    EXPECT_EQ(Read(1), (Bytes{0x01}));  // the suspension has arrived
+    Write({0x41});
+    // A command sent after the data arrives while the data still waits.
+    ASSERT_TRUE(SetSpeed(purge ? 9600 : 4800));
+    EXPECT_EQ(server.Data(), expected);
+    if (purge) {
+      ASSERT_TRUE(winapi::PurgeComm(port, PURGE_TXCLEAR));
+    }
+    server.Send(FakeNetworkServer::ComPortCommand(109, {}));
+    if (purge) Write({0x42});
+    expected.push_back(purge ? 0x42 : 0x41);
+    EXPECT_TRUE(server.WaitFor([&](const Bytes& data, auto&) { return data == expected; }));
   }
 }
 
-TEST(NetworkPortOpen, AServerThatNeverTakesTheConnectionTimesOut) {
-  // A listener whose queue is full drops further connection requests unanswered.
-  Listener full(0);
-  std::vector<int> waiting;
-  for (int i = 0; i < 4; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(full.Port());
-    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    waiting.push_back(fd);
-  }
-  DebugText debug;
-  EXPECT_EQ(OpenPort(full.Url("tcp")), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(WSAETIMEDOUT));
-  EXPECT_NE(debug.Text().find("no answer within"), std::string::npos) << debug.Text();
-  for (const int fd : waiting) ::close(fd);
-}
-
-TEST(NetworkPortOpen, AServerThatClosesAtOnceIsTriedAgain) {
-  FakeNetworkServer server(FakeNetworkServer::Policy().ClosingAtOnce(2));
-  const HANDLE port = OpenPort(server.Url());
-  EXPECT_NE(port, INVALID_HANDLE_VALUE) << winapi::GetLastError();
-  if (port != INVALID_HANDLE_VALUE) winapi::CloseHandle(port);
-}
-
-// A port-map link may name a network port, so that a COM name stands for it.
 TEST_F(NetworkPort, APortMapLinkToANetworkPortOpensIt) {
   namespace fs = std::filesystem;
   FakeNetworkServer server(Policy().Telnet(false));
