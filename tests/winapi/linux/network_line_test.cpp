@@ -374,6 +374,63 @@ TEST_F(NetworkPort, DataWaitsWhileTheServerSuspendsIt) {
   }
 }
 
+struct OpenFailure {
+  std::string name;
+  DWORD error;
+  std::string reason;
+};
+
+TEST(NetworkPortOpen, FailsWithTheErrorAndTellsWhy) {
+  std::string closedPort;
+  {
+    Listener gone;
+    closedPort = gone.Url("tcp");
+  }
+  FakeNetworkServer refuses(Policy().Refusing());
+  FakeNetworkServer silent(Policy().Silent());
+  const std::vector<OpenFailure> cases = {
+      {closedPort, ERROR_CONNECTION_REFUSED, "refused"},
+      {"rfc2217://nosuchhost.invalid:2217", WSAHOST_NOT_FOUND, "unknown host"},
+      {"tcp://127.0.0.1", ERROR_INVALID_NAME, "host:port"},
+      {refuses.Url(), ERROR_NOT_SUPPORTED, "tcp://"},
+      {silent.Url(), WSAETIMEDOUT, "no telnet"},
+  };
+  for (const OpenFailure& expected : cases) {
+    DebugText debug;
+    EXPECT_EQ(OpenPort(expected.name), INVALID_HANDLE_VALUE) << expected.name;
+    EXPECT_EQ(winapi::GetLastError(), expected.error) << expected.name;
+    EXPECT_NE(debug.Text().find(expected.reason), std::string::npos) << debug.Text();
+  }
+}
+
+TEST(NetworkPortOpen, AServerThatNeverTakesTheConnectionTimesOut) {
+  // A listener whose queue is full drops further connection requests unanswered.
+  Listener full(0);
+  std::vector<int> waiting;
+  for (int i = 0; i < 4; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(full.Port());
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    waiting.push_back(fd);
+  }
+  DebugText debug;
+  EXPECT_EQ(OpenPort(full.Url("tcp")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(WSAETIMEDOUT));
+  EXPECT_NE(debug.Text().find("no answer within"), std::string::npos) << debug.Text();
+  for (const int fd : waiting) ::close(fd);
+}
+
+TEST(NetworkPortOpen, AServerThatClosesAtOnceIsTriedAgain) {
+  FakeNetworkServer server(FakeNetworkServer::Policy().ClosingAtOnce(2));
+  const HANDLE port = OpenPort(server.Url());
+  EXPECT_NE(port, INVALID_HANDLE_VALUE) << winapi::GetLastError();
+  if (port != INVALID_HANDLE_VALUE) winapi::CloseHandle(port);
+}
+
+// A port-map link may name a network port, so that a COM name stands for it.
 TEST_F(NetworkPort, APortMapLinkToANetworkPortOpensIt) {
   namespace fs = std::filesystem;
   FakeNetworkServer server(Policy().Telnet(false));
