@@ -2,6 +2,8 @@
 
 #include "configurator/printable.h"
 
+#include <algorithm>
+
 namespace configurator::command_line {
 
 namespace {
@@ -49,7 +51,14 @@ std::vector<std::string> Problems(const ReadReportView& report) {
   return problems;
 }
 
+bool NothingRead(const ReadReportView& report) {
+  if (report.version.status == ReplyStatus::Good) return false;
+  return std::none_of(report.settings.begin(), report.settings.end(),
+                      [](const SettingReport& entry) { return entry.reply.status == ReplyStatus::Good; });
+}
+
 std::string FormatText(const ReadReportView& report) {
+  if (NothingRead(report)) return {};
   std::string text = "Port: " + Printable(report.port) + " at " + report.searchBaud + " baud\n";
   if (report.version.status == ReplyStatus::Good) {
     text += "Hardware version: " + HardwareVersionText(report.hardwareVersion) + "\n";
@@ -119,7 +128,8 @@ std::string FormatJson(const ReadReportView& report, const WriteReport* write) {
   for (std::size_t i = 0; i < problems.size(); ++i) {
     json += (i ? ", " : "") + JsonString(problems[i]);
   }
-  json += "]";
+  json += "],\n  \"conclusion\": " +
+          (report.conclusion.empty() ? std::string("null") : JsonString(report.conclusion));
   if (write) json += ",\n" + WriteMember(*write);
   json += "\n}\n";
   return json;

@@ -133,7 +133,14 @@ class Session {
     // device is is told.
     form_.SearchOnSilence = !options_.baud;
     Handler([this] { form_.btnReadClick(); });
-    const ReadReportView report = CollectRead(form_);
+    ReadReportView report = CollectRead(form_);
+    if (NothingRead(report)) {
+      // One fact, said once: not the same "no reply" for every request on both streams.
+      report.conclusion = NothingReadConclusion(port, firstRate);
+      Show(report);
+      err_ << Printable(report.conclusion) << "\n";
+      return kExitFailed;
+    }
     Show(report);
     auto problems = Problems(report);
     if (form_.LastSearch.ran) {
@@ -150,6 +157,24 @@ class Session {
     }
     for (const std::string& line : problems) err_ << line << "\n";
     return problems.empty() ? kExitOk : kExitFailed;
+  }
+
+  std::string NothingReadConclusion(const std::string& port, const std::string& firstRate) {
+    const std::string check = "check the port, the cable and the device's power";
+    if (form_.LastSearch.ran && form_.LastSearch.answeredAt < 0) {
+      return port + ": " + WhereItAnswers(-1) + "; " + check;
+    }
+    const auto silent = [](const ReplyResult& r) { return r.status == ReplyStatus::NoReply; };
+    const ReadReport& read = form_.LastRead;
+    if (options_.baud && silent(read.version) &&
+        std::all_of(read.settings.begin(), read.settings.end(), silent)) {
+      int found = -1;
+      Handler([&] { found = form_.LocateDevice(); });
+      return port + ": no reply at " + firstRate + " baud; " + WhereItAnswers(found) +
+             (found < 0 ? "; " + check : std::string());
+    }
+    return port + " at " + form_.cbSearchBaud.Text() +
+           " baud: nothing could be read: " + NothingReadReason(read) + "; " + check;
   }
 
   int Write() {
@@ -175,7 +200,13 @@ class Session {
       if (before.version.status == ReplyStatus::NoReply) {
         int found = -1;
         Handler([&] { found = form_.LocateDevice(); });
-        message += "; " + WhereItAnswers(found);
+        if (found < 0) {
+          message += "; " + WhereItAnswers(found);
+        } else {
+          const std::string at = "--baud " + form_.cbSearchBaud.Items()[std::size_t(found)];
+          message += "; the device answers at " + form_.cbSearchBaud.Items()[std::size_t(found)] +
+                     " baud: read its settings with " + at + ", then write with " + at;
+        }
       }
       throw Failure{message};
     }
@@ -208,7 +239,9 @@ class Session {
     }
     Show(CollectRead(form_), &write);
     for (const std::string& line : write.differences) err_ << port << ": " << line << "\n";
-    return write.differences.empty() ? kExitOk : kExitFailed;
+    if (!write.differences.empty()) return kExitFailed;
+    if (!options_.json) out_ << port << ": the device holds what was written (read back)\n";
+    return kExitOk;
   }
 
   // A write an error or a signal cut short: why, then what reached the device and what

@@ -22,6 +22,8 @@ struct ReadReportView {
   ReplyResult version;
   std::uint8_t hardwareVersion = 0;
   std::array<SettingReport, 5> settings;
+  // When nothing could be read: that, why, and what to do (one line). Empty otherwise.
+  std::string conclusion;
 };
 
 ReadReportView CollectRead(TFormPZRQ480& form);
@@ -29,6 +31,10 @@ ReadReportView CollectRead(TFormPZRQ480& form);
 // One line per request whose answer is missing or unusable, naming the port.
 std::vector<std::string> Problems(const ReadReportView& report);
 
+// True when no request got a usable reply: not even the versions were read.
+bool NothingRead(const ReadReportView& report);
+
+// What was read; nothing when nothing was (the conclusion says why, on its own).
 std::string FormatText(const ReadReportView& report);
 // With a write, a "write" member tells what was sent and what the read-back differs in.
 std::string FormatJson(const ReadReportView& report, const WriteReport* write = nullptr);
