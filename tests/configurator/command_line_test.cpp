@@ -202,38 +202,60 @@ TEST_F(Tool, ReadAsJson) {
        {"\"port\": \"COM3\"", "\"searchBaud\": 19200", "\"hardwareVersion\": \"1.2\"",
         "\"softwareVersion\": 7", "\"xpressnetAddress\": 3", "\"baudRate\": 57600",
         "\"s88StartAddress\": 65", "\"s88ModuleCount\": 4", "\"commandStation\": \"Tran ZF5\"",
-        "\"problems\": []"}) {
+        "\"problems\": []", "\"conclusion\": null"}) {
     EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
   }
 }
 
-TEST_F(Tool, ASilentDeviceIsReportedPerRequest) {
-  dev->SetFault({device::Fault::Silent});
-  auto run = RunToolWith({"read", "--port", "COM3"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Lines(run.err),
-            (std::vector<std::string>{
-                "COM3: version query: no reply", "COM3: XpressNet address: no reply",
-                "COM3: Baud rate: no reply", "COM3: S88 start address: no reply",
-                "COM3: S88 module count: no reply", "COM3: Command station: no reply",
-                "COM3: no device answers at 19200, 38400, 57600 or 115200 baud"}));
-  run = RunToolWith({"read", "--port", "COM3", "--json"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_PYTHON_READS_JSON(run.out);
-  EXPECT_NE(run.out.find("\"xpressnetAddress\": null"), std::string::npos);
-}
-
-TEST_F(Tool, AnEchoingOrChatteringLineIsNamedAsSuch) {
-  dev->SetFault({device::Fault::Echo});
-  auto run = RunToolWith({"read", "--port", "COM3", "--baud", "19200"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("COM3: XpressNet address: the line echoes what is sent: a loopback or "
-                         "no device"),
-            std::string::npos)
-      << run.err;
-  EXPECT_EQ(run.err.find("255"), std::string::npos) << run.err;
+// When nothing could be read, one conclusion on standard error says so, not the same
+// "no reply" per request on both streams.
+TEST_F(Tool, ALineThatGaveNoValuesIsConcludedOnce) {
+  struct Case {
+    device::Fault fault;
+    std::vector<std::string> args;
+    std::string conclusion;
+  };
+  const std::string check = "; check the port, the cable and the device's power";
+  const Case cases[] = {
+      {device::Fault::Silent,
+       {},
+       "COM3: no device answers at 19200, 38400, 57600 or 115200 baud" + check},
+      {device::Fault::Silent,
+       {"--baud", "38400"},
+       "COM3: no reply at 38400 baud; no device answers at 19200, 38400, 57600 or 115200 baud" +
+           check},
+      {device::Fault::Echo,
+       {"--baud", "19200"},
+       "COM3 at 19200 baud: nothing could be read: the line echoes what is sent: a loopback or "
+       "no device" +
+           check},
+      {device::Fault::Chatter,
+       {},
+       "COM3 at 19200 baud: nothing could be read: no reply: the line does not fall silent "
+       "(noise or another sender on it)" +
+           check},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.conclusion);
+    dev->SetFault({c.fault});
+    std::vector<std::string> args{"read", "--port", "COM3"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto run = RunToolWith(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, c.conclusion + "\n");
+    args.push_back("--json");
+    run = RunToolWith(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.conclusion + "\n");
+    EXPECT_PYTHON_READS_JSON(run.out);
+    EXPECT_NE(run.out.find("\"xpressnetAddress\": null"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"conclusion\": " + command_line::JsonString(c.conclusion)),
+              std::string::npos)
+        << run.out;
+  }
   dev->SetFault({device::Fault::Chatter});
-  run = RunToolWith({"detect", "--port", "COM3"});
+  const auto run = RunToolWith({"detect", "--port", "COM3"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("no PZ-RQ480 answers on COM3"), std::string::npos) << run.err;
 }
@@ -274,6 +296,7 @@ TEST_F(Tool, WriteChangesOnlyTheNamedSettings) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(dev->State().settings, (std::array<std::uint8_t, 5>{12, 3, 65, 9, 1}));
   EXPECT_NE(run.out.find("XpressNet address: 12"), std::string::npos) << run.out;
+  EXPECT_EQ(Lines(run.out).back(), "COM3: the device holds what was written (read back)");
 }
 
 TEST_F(Tool, WriteOfANewRateAndAStationByNumber) {
@@ -332,7 +355,8 @@ TEST_F(Tool, AWriteAtTheWrongRateWritesNothingAndNamesTheRate) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err,
             "COM3 at 19200 baud: version query: no reply; nothing was written; the device "
-            "answers at 38400 baud (--baud 38400)\n");
+            "answers at 38400 baud: read its settings with --baud 38400, then write with --baud "
+            "38400\n");
   EXPECT_EQ(dev->State(), state);
 }
 
