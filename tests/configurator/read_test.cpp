@@ -90,10 +90,10 @@ TEST_F(Read, ALineThatGaveNoValuesIsExplainedOnce) {
     Click(form->btnRead);
     EXPECT_EQ(form->lVer.Caption(), "...");
     EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
-    EXPECT_EQ(app.Messages(), std::vector<std::string>{
-                                  std::string("Nothing could be read from COM3 at 19200 baud: ") +
-                                  c.reason +
-                                  ". Check the port, the cable and Port baud, then read again."});
+    EXPECT_EQ(app.Messages(),
+              std::vector<std::string>{
+                  std::string("Nothing could be read from COM3 at 19200 baud: ") + c.reason +
+                  ". Check the port, the cable and Port baud, then read again."});
     EXPECT_FALSE(form->LastSearch.ran);
   }
 }

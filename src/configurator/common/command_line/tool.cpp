@@ -4,6 +4,7 @@
 #include "configurator/command_line/options.h"
 #include "configurator/command_line/port_commands.h"
 #include "configurator/command_line/report.h"
+#include "configurator/command_line/settings_file.h"
 #include "configurator/form_pzrq480.h"
 #include "configurator/printable.h"
 #include "ui/headless_application.h"
@@ -51,6 +52,8 @@ class Session {
   }
 
   int Run() {
+    // A refused file is refused before any port is touched.
+    if (options_.from) LoadFile(*options_.from);
     Handler([this] { form_.FormCreate(); });
     switch (options_.command) {
       case Command::Read:
@@ -181,9 +184,9 @@ class Session {
     ChooseSearchBaud();
     const std::string port = ChoosePort();
     const std::string rate = form_.cbSearchBaud.Text();
-    // The values asked for (the parser checked them).
-    std::array<int, 5> wanted{};
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
+    // The values asked for (the parser or the file's check took only valid ones).
+    std::array<int, 5> wanted = fromFile_;
+    for (std::size_t i = 0; i < wanted.size() && !options_.from; ++i) {
       wanted[i] =
           options_.settings[i] ? *DeviceSettings()[i].IndexForText(*options_.settings[i]) : -1;
     }
@@ -221,6 +224,11 @@ class Session {
       }
     }
 
+    if (options_.dryRun) {
+      out_ << (options_.json ? FormatDryRunJson(before, wanted) : FormatDryRunText(before, wanted));
+      return kExitOk;
+    }
+
     app_.ClearDialogs();
     app_.RunHandler([this] { form_.btnWriteClick(); });
     const WriteReport& write = form_.LastWrite;
@@ -242,6 +250,14 @@ class Session {
     if (!write.differences.empty()) return kExitFailed;
     if (!options_.json) out_ << port << ": the device holds what was written (read back)\n";
     return kExitOk;
+  }
+
+  void LoadFile(const std::string& path) {
+    try {
+      fromFile_ = LoadSettingsFile(path);
+    } catch (const SettingsFileError& error) {
+      throw Failure{Printable(path) + ": " + error.what() + "; nothing was written"};
+    }
   }
 
   // A write an error or a signal cut short: why, then what reached the device and what
@@ -300,6 +316,7 @@ class Session {
   std::ostream& out_;
   std::ostream& err_;
   const Clock::time_point start_ = Clock::now();
+  std::array<int, 5> fromFile_{};  // the list indexes of --from
   ui::HeadlessApplication app_;
   TFormPZRQ480 form_;
   // Ends before the form it hands signals to.

@@ -42,6 +42,12 @@ std::string FormatJson(const ReadReportView& report, const WriteReport* write = 
 std::string FormatStoppedWriteJson(const std::string& port, const std::string& error,
                                    const WriteReport& write);
 
+// What a write of list indexes `wanted` (-1: kept as read) would change on the device
+// that `before` read: one line per setting ("XpressNet address: 3 -> 12", "Baud rate:
+// 57600, unchanged"), or as JSON {"port", "searchBaud", "dryRun": {key: {"now", "new"}}}.
+std::string FormatDryRunText(const ReadReportView& before, const std::array<int, 5>& wanted);
+std::string FormatDryRunJson(const ReadReportView& before, const std::array<int, 5>& wanted);
+
 // A JSON string literal.
 std::string JsonString(const std::string& text);
 
