@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -296,7 +297,10 @@ std::array<int, 5> ParseSettingsFile(const std::string& text) {
 
 std::array<int, 5> LoadSettingsFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw SettingsFileError("cannot be opened: " + std::string(std::strerror(errno)));
+  if (!file) {
+    throw SettingsFileError("cannot be opened: " +
+                            std::error_code(errno, std::generic_category()).message());
+  }
   std::string text;
   char chunk[4096];
   while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {

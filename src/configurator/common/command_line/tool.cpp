@@ -206,9 +206,10 @@ class Session {
         if (found < 0) {
           message += "; " + WhereItAnswers(found);
         } else {
-          const std::string at = "--baud " + form_.cbSearchBaud.Items()[std::size_t(found)];
-          message += "; the device answers at " + form_.cbSearchBaud.Items()[std::size_t(found)] +
-                     " baud: read its settings with " + at + ", then write with " + at;
+          // As the window says: read first, then write; the write itself reads first too.
+          const std::string at = form_.cbSearchBaud.Items()[static_cast<std::size_t>(found)];
+          message += "; the device answers at " + at + " baud: read its settings with --baud " +
+                     at + ", then write with --baud " + at;
         }
       }
       throw Failure{message};
