@@ -17,7 +17,7 @@ namespace configurator::command_line {
 namespace {
 
 // A saved read is a few hundred bytes; anything far larger is not one.
-constexpr std::size_t kMaxFileSize = 64 * 1024;
+constexpr std::size_t kMaxSettingsFileSize = 64 * 1024;
 // Deep enough for any file this tool writes; a deeper one cannot exhaust the stack.
 constexpr int kMaxDepth = 16;
 
@@ -305,7 +305,8 @@ std::array<int, 5> LoadSettingsFile(const std::string& path) {
   char chunk[4096];
   while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
     text.append(chunk, static_cast<std::size_t>(file.gcount()));
-    if (text.size() > kMaxFileSize) throw SettingsFileError("too large for a settings file");
+    if (text.size() > kMaxSettingsFileSize)
+      throw SettingsFileError("too large for a settings file");
   }
   if (file.bad()) throw SettingsFileError("cannot be read");
   return ParseSettingsFile(text);
