@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test.
-# Usage: scripts/test.sh [preset ...]   (default: default release asan tsan mingw)
+# Usage: scripts/test.sh [preset ...]   (default: default asan tsan mingw release)
 # The mingw preset's test programs run under Wine (scripts/wine-tests.sh);
 # PZ_WINE_TESTS=0 makes it build-only. Ctrl-C ends whatever the run started.
 # The release preset is built only: it shows that an optimised build compiles; its
-# benchmarks are run by hand.
+# benchmarks are run by hand. Each preset's build and test times are printed as they end,
+# and all of them with the total at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
@@ -78,21 +79,72 @@ run_packaging() {
   echo "packages: $deb $zip"
 }
 
+now() { date +%s; }
+run_started=$(now)
+times=()
+
+# A preset's tests run in the background while the next preset compiles: the tests mostly
+# wait (on timers, lines, the emulated device), the compiler mostly computes. The compiler
+# runs at the lowest priority meanwhile, so a test's threads get a core as soon as they wake.
+test_pid=
+test_preset=
+test_log=
+test_started=0
+
+start_tests() {
+  test_preset=$1
+  test_log=$(mktemp "/tmp/pz-tests-$1.XXXXXX")
+  test_started=$(now)
+  if [ "$1" = mingw ]; then
+    scripts/wine-tests.sh >"$test_log" 2>&1 &
+  else
+    ctest --preset "$1" >"$test_log" 2>&1 &
+  fi
+  test_pid=$!
+  track_pid "$test_pid"
+}
+
+# Waits for the running tests, shows their output and time; fails as they did.
+finish_tests() {
+  [ -n "$test_pid" ] || return 0
+  local status=0
+  wait "$test_pid" || status=$?
+  echo "=== tests of $test_preset ==="
+  cat "$test_log"
+  rm -f "$test_log"
+  times+=("$test_preset tests: $(($(now) - test_started)) s")
+  echo "--- ${times[-1]}"
+  test_pid=
+  return $status
+}
+
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default release asan tsan mingw)
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan mingw release)
 
 for preset in "${presets[@]}"; do
   echo "=== preset $preset ==="
+  build_started=$(now)
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j 2
+  if [ -n "$test_pid" ]; then
+    nice -n 19 cmake --build --preset "$preset" -j 2
+  else
+    cmake --build --preset "$preset" -j 2
+  fi
+  times+=("$preset build: $(($(now) - build_started)) s")
+  echo "--- ${times[-1]}"
+  finish_tests
   if [ "$preset" = release ]; then
     continue
-  elif [ "$preset" != mingw ]; then
-    ctest --preset "$preset"
-  elif [ "${PZ_WINE_TESTS:-1}" = 1 ]; then
-    scripts/wine-tests.sh
+  elif [ "$preset" != mingw ] || [ "${PZ_WINE_TESTS:-1}" = 1 ]; then
+    start_tests "$preset"
   fi
 done
+finish_tests
 if [ "${PZ_PACKAGES:-1}" = 1 ]; then
+  packaging_started=$(now)
   run_packaging
+  times+=("packages: $(($(now) - packaging_started)) s")
 fi
+echo "=== times ==="
+printf '%s\n' "${times[@]}"
+echo "total: $(($(now) - run_started)) s"
