@@ -26,6 +26,7 @@ namespace {
 using testing::ChildProcess;
 using testing::PrivateTerminalSystem;
 using testing::PtyPeer;
+using testing::ReadText;
 using testing::SocatPair;
 using testing::WaitFor;
 
@@ -33,11 +34,6 @@ std::string DeviceNumber(const std::string& path) {
   struct stat info {};
   EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
   return std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev));
-}
-
-std::string ReadSharingFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 DWORD SharedOpenError(const std::string& path) {
@@ -179,14 +175,14 @@ TEST_F(TerminalSharingTest, ALiveLockFileKeepsThePortAndOurOwnComesAndGoes) {
     std::ofstream(lockPath) << other.Pid() << "\n";
     EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     ExpectUntouched();
-    EXPECT_EQ(ReadSharingFile(lockPath), std::to_string(other.Pid()) + "\n");
+    EXPECT_EQ(ReadText(lockPath), std::to_string(other.Pid()) + "\n");
   }
   // Its owner has ended without removing it.
   char ours[16];
   std::snprintf(ours, sizeof ours, "%10d\n", static_cast<int>(::getpid()));
   {
     auto device = OpenOrFail(peer_.SlavePath());
-    EXPECT_EQ(ReadSharingFile(lockPath), ours);
+    EXPECT_EQ(ReadText(lockPath), ours);
   }
   EXPECT_FALSE(std::filesystem::exists(lockPath));
 }

@@ -119,6 +119,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
       flag(options.trace);
     } else if (name == "all") {
       flag(options.all);
+    } else if (name == "dry-run") {
+      flag(options.dryRun);
+    } else if (name == "from") {
+      options.from = OptionValue(args, i, name, inlineValue, hasInline);
+      if (options.from->empty()) throw UsageError("option --from needs a file name");
     } else if (name == "port") {
       options.port = WithoutDeviceColon(OptionValue(args, i, name, inlineValue, hasInline));
       if (options.port->empty()) throw UsageError("option --port needs a port name");
@@ -147,8 +152,14 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (!haveCommand) throw UsageError("no command given");
   const bool anySetting = std::any_of(options.settings.begin(), options.settings.end(),
                                       [](const auto& value) { return value.has_value(); });
-  if (options.command == Command::Write && !anySetting) {
-    throw UsageError("write needs at least one setting to change");
+  if (options.command != Command::Write && (options.from || options.dryRun)) {
+    throw UsageError(std::string(options.from ? "--from" : "--dry-run") + " belongs to write");
+  }
+  if (options.from && anySetting) {
+    throw UsageError("write takes its settings from --from or from options, not both");
+  }
+  if (options.command == Command::Write && !anySetting && !options.from) {
+    throw UsageError("write needs at least one setting to change, or --from FILE");
   }
   if (options.command != Command::Write && anySetting) {
     throw UsageError("settings can only be given to write");
@@ -209,26 +220,28 @@ std::string UsageText(UsageSystem system) {
   AddWrapped(text, "  read", "show the device's versions and its five settings", kCommandIndent);
   AddWrapped(text, "  write", "change the settings given below; the others keep their values",
              kCommandIndent);
+  AddWrapped(text, "  write --from FILE", "write the five settings a \"read --json\" saved in FILE",
+             kCommandIndent + 10);
   AddWrapped(text, "  detect", "look for the device on every port and search rate", kCommandIndent);
   if (windows) {
     AddWrapped(text, "  map COMn URL",
                "give a network port a COM name for this user, e.g. map COM9 "
                "rfc2217://host:4000 (serial ports are numbered in the Device Manager)",
-               kCommandIndent + 9);
-    AddWrapped(text, "  unmap COMn", "take that COM name away again", kCommandIndent + 9);
+               kCommandIndent + 10);
+    AddWrapped(text, "  unmap COMn", "take that COM name away again", kCommandIndent + 10);
   } else {
     AddWrapped(text, "  map COMn DEVICE",
                "give a serial device or a network port a COM name, "
                "e.g. map COM3 /dev/ttyUSB0 or map COM9 rfc2217://host:4000",
-               kCommandIndent + 9);
-    AddWrapped(text, "  unmap COMn", "take that COM name away again", kCommandIndent + 9);
+               kCommandIndent + 10);
+    AddWrapped(text, "  unmap COMn", "take that COM name away again", kCommandIndent + 10);
   }
   text += "\nOptions:\n";
   constexpr std::size_t kOptionIndent = 16;
   AddWrapped(text, "  --port NAME",
              std::string(windows ? "a COM name (COM3 or COM3:)"
                                  : "a COM name (COM3) or a device path (/dev/ttyUSB0)") +
-                 ", or a network port: tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT "
+                 ", or a network port: tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT; "
                  "without it the first port found",
              kOptionIndent);
   AddWrapped(text, "  --baud RATE",
@@ -239,6 +252,8 @@ std::string UsageText(UsageSystem system) {
   AddWrapped(text, "  --json", "print the result as JSON (ports, read, write)", kOptionIndent);
   AddWrapped(text, "  --all", "ports: list the missing ports too", kOptionIndent);
   AddWrapped(text, "  --trace", "show every byte sent and received on standard error",
+             kOptionIndent);
+  AddWrapped(text, "  --dry-run", "write: show what would change on the device, write nothing",
              kOptionIndent);
   AddWrapped(text, windows ? "  --help, -h, /?" : "  --help, -h", "show this text", kOptionIndent);
   AddWrapped(text, "  --version", "show the program's version", kOptionIndent);
