@@ -18,6 +18,9 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <QPixmap>
+
+#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -227,6 +230,26 @@ TEST_F(QtWindowTest, WindowIsAFixedSizeDialogAtItsPosition) {
   EXPECT_TRUE(flags & Qt::MSWindowsFixedSizeDialogHint);
   EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+}
+
+// Qt scales by its own rules (QT_SCALE_FACTOR, the screen's scale): the layout keeps its
+// numbers in logical pixels and is drawn with that many more device pixels. CTest runs
+// this also at 1.5 and 2, where PZ_TEST_EXPECT_SCALE names the factor.
+TEST_F(QtWindowTest, AScaledDisplayDrawsTheLayoutAtTheScale) {
+  QWidget& window = view.Widget();
+  window.show();
+  const qreal scale = window.devicePixelRatioF();
+  if (const char* expected = std::getenv("PZ_TEST_EXPECT_SCALE")) {
+    EXPECT_DOUBLE_EQ(scale, std::atof(expected));
+  }
+  EXPECT_EQ(window.size(), QSize(241, 200));
+  EXPECT_EQ(Get<QPushButton>("btnGo")->geometry(), QRect(8, 56, 105, 25));
+  const QPixmap picture = window.grab();
+  EXPECT_EQ(picture.width(), qRound(241 * scale));
+  EXPECT_EQ(picture.height(), qRound(200 * scale));
+  // Drawn at the device's resolution, not stretched from a picture at 100 %.
+  EXPECT_DOUBLE_EQ(picture.devicePixelRatio(), scale);
+  window.hide();
 }
 
 TEST_F(QtWindowTest, FontAndBackgroundAreTheDialogs) {
