@@ -319,6 +319,29 @@ TEST_F(Tool, ALineThatGaveNoValuesIsConcludedOnce) {
     std::string conclusion;
   };
   const std::string check = "; check the port, the cable and the device's power";
+  // A starved emulated device can pause long enough for a chattering line to end a frame:
+  // "bad checksum" may then follow the reason that matters, before the advice.
+  const auto expectConclusion = [&](const Case& c, const std::string& err,
+                                    const std::string& json) {
+    if (c.fault != device::Fault::Chatter) {
+      EXPECT_EQ(err, c.conclusion + "\n");
+      if (!json.empty()) {
+        EXPECT_NE(json.find("\"conclusion\": " + command_line::JsonString(c.conclusion)),
+                  std::string::npos)
+            << json;
+      }
+      return;
+    }
+    const std::string reason = c.conclusion.substr(0, c.conclusion.size() - check.size());
+    EXPECT_EQ(err.rfind(reason, 0), 0u) << err;
+    EXPECT_TRUE(err.ends_with(check + "\n")) << err;
+    const std::string quoted = command_line::JsonString(reason);
+    if (!json.empty()) {
+      EXPECT_NE(json.find("\"conclusion\": " + quoted.substr(0, quoted.size() - 1)),
+                std::string::npos)
+          << json;
+    }
+  };
   const Case cases[] = {
       {device::Fault::Silent,
        {},
@@ -346,16 +369,13 @@ TEST_F(Tool, ALineThatGaveNoValuesIsConcludedOnce) {
     auto run = RunToolWith(args);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, c.conclusion + "\n");
+    expectConclusion(c, run.err, "");
     args.push_back("--json");
     run = RunToolWith(args);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, c.conclusion + "\n");
     EXPECT_PYTHON_READS_JSON(run.out);
     EXPECT_NE(run.out.find("\"xpressnetAddress\": null"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("\"conclusion\": " + command_line::JsonString(c.conclusion)),
-              std::string::npos)
-        << run.out;
+    expectConclusion(c, run.err, run.out);
   }
   dev->SetFault({device::Fault::Chatter});
   const auto run = RunToolWith({"detect", "--port", "COM3"});
@@ -558,6 +578,15 @@ TEST_F(Tool, ASavedReadIsRestoredWithFromAndPreviewedWithDryRun) {
   EXPECT_EQ(Lines(run.out).back(), "COM3: the device holds what was written (read back)");
 
   dev->SetState(Stored({31, 1, 65, 1, 0}));
+  // The device logs the tool's close a moment after the tool has ended.
+  const auto closed = [this] {
+    const auto frames = dev->Frames();
+    return !frames.empty() && frames.back().kind == device::LogKind::PortClosed;
+  };
+  for (int i = 0; i < 10000 && !closed(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(closed());
   const std::size_t before = dev->Frames().size();
   std::ofstream(path) << "{\"settings\": {\"xpressnetAddress\": 40}}";
   run = RunToolWith({"write", "--port", "COM3", "--from", path});
