@@ -85,7 +85,7 @@ start_sim() {
   mkdir -p "$dir/ports"
   PZ_PORT_MAP_DIR=$dir/ports "${emulator[@]}" "$sim" --log "$dir/frames.log" "$@" >"$dir/sim.out" 2>"$dir/sim.err" &
   track_pid $!
-  sim_started() { [ "$(wc -l <"$dir/sim.out")" -ge 2 ]; }
+  sim_started() { [ -f "$dir/sim.out" ] && [ "$(wc -l <"$dir/sim.out")" -ge 2 ]; }
   wait_for 30 sim_started || { echo "pzrq480-sim did not start" >&2; cat "$dir/sim.err" >&2; return 1; }
   sim_com=$(sed -n 1p "$dir/sim.out")
   sim_pty=$(sed -n 2p "$dir/sim.out")
