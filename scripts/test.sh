@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test.
-# Usage: scripts/test.sh [preset ...]   (default: default release asan tsan mingw)
+# Usage: scripts/test.sh [preset ...]   (default: default release asan tsan mingw arm64)
 # The mingw preset's test programs run under Wine (scripts/wine-tests.sh);
-# PZ_WINE_TESTS=0 makes it build-only. Ctrl-C ends whatever the run started.
+# PZ_WINE_TESTS=0 makes it build-only. The arm64 preset's run under qemu-user
+# (scripts/qemu-tests.sh): a quick named part of them in the default run, all of them when
+# arm64 is named; PZ_ARM64_TESTS=0 makes it build-only. Ctrl-C ends whatever the run started.
 # The release preset is built only: it shows that an optimised build compiles; its
 # benchmarks are run by hand.
 set -euo pipefail
@@ -75,23 +77,58 @@ run_packaging() {
   for entry in pzrq480.exe pzrq480-cli.exe README.md; do
     lists_line "$listing" "$entry"
   done
-  echo "packages: $deb $zip"
+  run_arm64_package
+  echo "packages: $deb $zip $arm64_deb"
+}
+
+# The arm64 package: made from the arm64 build, checked as far as this machine can: its
+# architecture, its dependencies resolved by apt in the arm64 archive (a simulated install),
+# lintian, and its pzrq480-cli run under qemu-user. Its manual pages are those of amd64.
+run_arm64_package() {
+  local control extracted page
+  echo "--- the arm64 package"
+  scripts/install-deps.sh --arm64
+  cmake --preset arm64 >/dev/null
+  cmake --build --preset arm64 -j 2 --target pzrq480 pzrq480-cli pzrq480-sim manual_pages \
+    package_docs
+  (cd build/arm64 && cpack -G DEB)
+  arm64_deb=$(first_file build/arm64/pzrq480_*_arm64.deb)
+  control=$(dpkg-deb -I "$arm64_deb")
+  echo "$control"
+  grep -qx ' Architecture: arm64' <<<"$control" ||
+    { echo "the arm64 package is not marked arm64" >&2; return 1; }
+  [[ $control == *"libqt6widgets6"* && $control == *"libc6"* ]] ||
+    { echo "the arm64 package's library dependencies are missing" >&2; return 1; }
+  apt-get install -s -qq --no-install-recommends "./$arm64_deb" >/dev/null
+  lintian --fail-on error "$arm64_deb"
+  for page in pzrq480 pzrq480-cli pzrq480-sim; do
+    cmp <(zcat "build/release/packaging/$page.1.gz") <(zcat "build/arm64/packaging/$page.1.gz") ||
+      { echo "the arm64 manual page of $page differs from the amd64 one" >&2; return 1; }
+  done
+  make_session_dir arm64-package
+  dpkg-deb -x "$arm64_deb" "$session_dir"
+  qemu-aarch64-static "$session_dir/usr/bin/pzrq480-cli" --help >/dev/null
+  cleanup_session
 }
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default release asan tsan mingw)
+arm64_tests=()
+if [ ${#presets[@]} -eq 0 ]; then
+  presets=(default release asan tsan mingw arm64)
+  arm64_tests=(--subset)
+fi
 
 for preset in "${presets[@]}"; do
   echo "=== preset $preset ==="
+  [ "$preset" != arm64 ] || scripts/install-deps.sh --arm64
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j 2
-  if [ "$preset" = release ]; then
-    continue
-  elif [ "$preset" != mingw ]; then
-    ctest --preset "$preset"
-  elif [ "${PZ_WINE_TESTS:-1}" = 1 ]; then
-    scripts/wine-tests.sh
-  fi
+  case "$preset" in
+    release) ;;
+    mingw) [ "${PZ_WINE_TESTS:-1}" != 1 ] || scripts/wine-tests.sh ;;
+    arm64) [ "${PZ_ARM64_TESTS:-1}" != 1 ] || scripts/qemu-tests.sh arm64 "${arm64_tests[@]}" ;;
+    *) ctest --preset "$preset" ;;
+  esac
 done
 if [ "${PZ_PACKAGES:-1}" = 1 ]; then
   run_packaging
