@@ -9,12 +9,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${PZ_BUILD_DIR:-build/default}
 
-scripts/install-deps.sh
+have_display=0
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then have_display=1; fi
+# Only what running needs: the window's toolkit only where there is a display to show it on.
+if [ $have_display = 1 ]; then
+  scripts/install-deps.sh --run --window
+else
+  scripts/install-deps.sh --run
+fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake --preset default -B "$build" >/dev/null
 fi
-have_display=0
-if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then have_display=1; fi
 targets=(pzrq480-sim)
 if [ $have_display = 1 ]; then targets+=(pzrq480); else targets+=(pzrq480-cli); fi
 cmake --build "$build" -j 2 --target "${targets[@]}"

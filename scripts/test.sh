@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test.
-# Usage: scripts/test.sh [preset ...]   (default: default release asan tsan mingw arm64)
+# Usage: scripts/test.sh [preset ...]   (default: default asan tsan mingw arm64 release)
 # The mingw preset's test programs run under Wine (scripts/wine-tests.sh);
 # PZ_WINE_TESTS=0 makes it build-only. The arm64 preset's run under qemu-user
 # (scripts/qemu-tests.sh): a quick named part of them in the default run, all of them when
 # arm64 is named; PZ_ARM64_TESTS=0 makes it build-only. Ctrl-C ends whatever the run started.
 # The release preset is built only: it shows that an optimised build compiles; its
-# benchmarks are run by hand.
+# benchmarks are run by hand. Each preset's build and test times are printed as they end,
+# and all of them with the total at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
@@ -114,25 +115,80 @@ run_arm64_package() {
   cleanup_session
 }
 
+now() { date +%s; }
+run_started=$(now)
+times=()
+
+# A preset's tests run in the background while the next preset compiles: the tests mostly
+# wait (on timers, lines, the emulated device), the compiler mostly computes. The compiler
+# runs at the lowest priority meanwhile, so a test's threads get a core as soon as they wake.
+test_pid=
+test_preset=
+test_log=
+test_started=0
+
+start_tests() {
+  test_preset=$1
+  test_log=$(mktemp "/tmp/pz-tests-$1.XXXXXX")
+  test_started=$(now)
+  if [ "$1" = mingw ]; then
+    scripts/wine-tests.sh >"$test_log" 2>&1 &
+  elif [ "$1" = arm64 ]; then
+    scripts/qemu-tests.sh arm64 "${arm64_tests[@]}" >"$test_log" 2>&1 &
+  else
+    ctest --preset "$1" >"$test_log" 2>&1 &
+  fi
+  test_pid=$!
+  track_pid "$test_pid"
+}
+
+# Waits for the running tests, shows their output and time; fails as they did.
+finish_tests() {
+  [ -n "$test_pid" ] || return 0
+  local status=0
+  wait "$test_pid" || status=$?
+  echo "=== tests of $test_preset ==="
+  cat "$test_log"
+  rm -f "$test_log"
+  times+=("$test_preset tests: $(($(now) - test_started)) s")
+  echo "--- ${times[-1]}"
+  test_pid=
+  return $status
+}
+
 presets=("$@")
 arm64_tests=()
 if [ ${#presets[@]} -eq 0 ]; then
-  presets=(default release asan tsan mingw arm64)
+  presets=(default asan tsan mingw arm64 release)
   arm64_tests=(--subset)
 fi
 
 for preset in "${presets[@]}"; do
   echo "=== preset $preset ==="
+  build_started=$(now)
   [ "$preset" != arm64 ] || scripts/install-deps.sh --arm64
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j 2
+  if [ -n "$test_pid" ]; then
+    nice -n 19 cmake --build --preset "$preset" -j 2
+  else
+    cmake --build --preset "$preset" -j 2
+  fi
+  times+=("$preset build: $(($(now) - build_started)) s")
+  echo "--- ${times[-1]}"
+  finish_tests
   case "$preset" in
     release) ;;
-    mingw) [ "${PZ_WINE_TESTS:-1}" != 1 ] || scripts/wine-tests.sh ;;
-    arm64) [ "${PZ_ARM64_TESTS:-1}" != 1 ] || scripts/qemu-tests.sh arm64 "${arm64_tests[@]}" ;;
-    *) ctest --preset "$preset" ;;
+    mingw) [ "${PZ_WINE_TESTS:-1}" != 1 ] || start_tests mingw ;;
+    arm64) [ "${PZ_ARM64_TESTS:-1}" != 1 ] || start_tests arm64 ;;
+    *) start_tests "$preset" ;;
   esac
 done
+finish_tests
 if [ "${PZ_PACKAGES:-1}" = 1 ]; then
+  packaging_started=$(now)
   run_packaging
+  times+=("packages: $(($(now) - packaging_started)) s")
 fi
+echo "=== times ==="
+printf '%s\n' "${times[@]}"
+echo "total: $(($(now) - run_started)) s"

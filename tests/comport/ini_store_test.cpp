@@ -288,8 +288,26 @@ TEST(IniStore, FailedSaveReportsAndKeepsWhatIsOnDisk) {
   EXPECT_EQ(ReadFile(file / "inside"), "keep");
   EXPECT_EQ(folder.EntryCount(), 1u);  // no temporary file left behind
   std::filesystem::remove_all(file);
-  store.UpdateFile();
-  EXPECT_EQ(ReadFile(file), "[S]\nK=new\n");  // the line ends it was read with
+  store.UpdateFile();  // into the file as it is now: a new one, with its own line ends
+  EXPECT_EQ(ReadFile(file), "[S]\r\nK=new\r\n");
+}
+
+// A save is tried once: after a failed UpdateFile the destructor does not write the
+// same changes behind the caller's back, even when the file could now be written.
+TEST(IniStore, AFailedUpdateIsNotTriedAgainByTheDestructor) {
+  ScratchFolder folder;
+  const auto file = folder / "once.ini";
+  WriteFile(file, "[S]\nK=old\n");
+  {
+    TIniStore store(file);
+    store.PutText("S", "K", "new");
+    std::filesystem::rename(file, folder / "aside");
+    std::filesystem::create_directory(file);
+    EXPECT_THROW(store.UpdateFile(), EIniFileError);
+    std::filesystem::remove(file);
+    std::filesystem::rename(folder / "aside", file);
+  }
+  EXPECT_EQ(ReadFile(file), "[S]\nK=old\n");
 }
 
 TEST(IniStore, PathsThatAreNotFilesAreRefusedClearly) {

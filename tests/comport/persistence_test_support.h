@@ -39,9 +39,12 @@ class ScratchFolder {
 
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  // Entries other than the lock files that saves on Windows keep beside a file.
   std::size_t EntryCount() const {
     std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path_)) ++count;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+      count += entry.path().extension() != ".lock";
+    }
     return count;
   }
 

@@ -52,4 +52,9 @@ EComPortExt::EComPortExt(const std::string& port, std::uint8_t code, std::uint32
     : EComPort("COM Port Error: " + ErrorText(code) + " on " + port, code, 0),
       osErrorCode_(osErrorCode) {}
 
+EComPortExt::EComPortExt(const std::string& port, std::uint8_t code, std::uint32_t osErrorCode,
+                         const std::string& reason)
+    : EComPort("COM Port Error: " + ErrorText(code) + " on " + port + ": " + reason, code, 0),
+      osErrorCode_(osErrorCode) {}
+
 }  // namespace comport

@@ -3,6 +3,7 @@
 #include "common/ini_document.h"
 #include "common/integer_text.h"
 #include "winapi/atomic_replace.h"
+#include "winapi/file_update_lock.h"
 
 #include <fstream>
 #include <iterator>
@@ -45,6 +46,7 @@ TIniStore::TIniStore(std::filesystem::path FileName)
           std::make_unique<IniDocument>(IniDocument::FromFileBytes(ReadWholeFile(fileName_)))) {}
 
 TIniStore::~TIniStore() {
+  if (updateFailed_) return;
   try {
     UpdateFile();
   } catch (const std::exception&) {
@@ -71,6 +73,9 @@ void TIniStore::PutText(const std::string& Section, const std::string& Key,
   if (!document_->CanHold(Section) || !document_->CanHold(Key) || !document_->CanHold(Value)) {
     throw EIniFileError("Text that is not UTF-8 cannot be stored in INI key '" + Key + "'");
   }
+  // Kept even when equal to what was read: another process may have saved a different
+  // value since, and this save's keys are to win whole.
+  unsaved_.push_back(PutKey{Section, Key, Value});
   if (document_->Find(Section, Key) == Value) return;
   document_->Set(Section, Key, Value);
   modified_ = true;
@@ -88,15 +93,29 @@ void TIniStore::PutInteger(const std::string& Section, const std::string& Key, s
 }
 
 void TIniStore::UpdateFile() {
-  if (!modified_) return;
-  const auto bytes = document_->ToFileBytes();
-  if (!bytes) throw EIniFileError("Cannot encode INI file '" + fileName_.string() + "'");
-  try {
-    winapi::ReplaceFileAtomically(fileName_, *bytes);
-  } catch (const std::system_error& error) {
-    throw EIniFileError("Cannot write INI file '" + fileName_.string() + "': " + error.what());
+  if (unsaved_.empty()) return;
+  updateFailed_ = true;  // until this one attempt has succeeded
+  const winapi::FileUpdateLock lock(fileName_);
+  const std::string onDisk = ReadWholeFile(fileName_);
+  auto current = std::make_unique<IniDocument>(IniDocument::FromFileBytes(onDisk));
+  for (const PutKey& put : unsaved_) {
+    if (current->Find(put.section, put.key) != put.value) {
+      current->Set(put.section, put.key, put.value);
+    }
   }
+  const auto bytes = current->ToFileBytes();
+  if (!bytes) throw EIniFileError("Cannot encode INI file '" + fileName_.string() + "'");
+  if (*bytes != onDisk) {
+    try {
+      winapi::ReplaceFileAtomically(fileName_, *bytes);
+    } catch (const std::system_error& error) {
+      throw EIniFileError("Cannot write INI file '" + fileName_.string() + "': " + error.what());
+    }
+  }
+  document_ = std::move(current);
+  unsaved_.clear();
   modified_ = false;
+  updateFailed_ = false;
 }
 
 }  // namespace comport

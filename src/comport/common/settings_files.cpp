@@ -129,6 +129,10 @@ void LoadSettingsFromRegistry(TCustomComPort& Port, HKEY Root, const std::string
   OpenRegistryKey key;
   const LONG rc = winapi::RegOpenKeyExA(Root, KeyPath.c_str(), 0, KEY_READ, key.Receiver());
   if (rc == ERROR_FILE_NOT_FOUND) throw EComPort(Port.Port(), kFailedToLoad);
+  if (rc == ERROR_BADDB && !winapi::RegistryDamage().empty()) {
+    throw EComPortExt(Port.Port(), kRegistryError, static_cast<std::uint32_t>(rc),
+                      winapi::RegistryDamage());
+  }
   if (rc != ERROR_SUCCESS) {
     throw EComPortExt(Port.Port(), kRegistryError, static_cast<std::uint32_t>(rc));
   }

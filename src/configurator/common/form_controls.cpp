@@ -18,9 +18,8 @@ using ui::ComboStyle;
 
 TFormPZRQ480::TFormPZRQ480(ui::Application& app)
     : comport::TComponent(nullptr),
-      app_(app),
-      window_("FormPZRQ480", "PZ-RQ480 (XpressNet, S88 - PC interface)", {192, 109, 241, 436},
-              "MS Sans Serif", -11),
+      FormFrame{app, ui::Window("FormPZRQ480", "PZ-RQ480 (XpressNet, S88 - PC interface)",
+                                {192, 109, 241, 436}, "MS Sans Serif", -11)},
       Label1("Label1", &window_, At(8, 8), "Port num:"),
       Label8("Label8", &window_, At(160, 8), "Port baud:"),
       cbPort("cbPort", &window_, {8, 24, 145, 21}, ComboStyle::DropDown, 0),

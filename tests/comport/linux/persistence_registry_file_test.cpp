@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <filesystem>
 
 namespace comport {
@@ -65,6 +67,41 @@ TEST_F(PersistenceRegistryFile, AFailedWriteAtTheEndOfASaveIsAComponentError) {
   TComPort loaded(nullptr);
   LoadSettingsFromRegistry(loaded, HKEY_CURRENT_USER, "Software\\Locked");
   EXPECT_EQ(loaded.Port(), "COM1");
+}
+
+// A cut line is damage, not an absent value: loading names the file and the line, and
+// the next save repairs the file and keeps the damaged one.
+TEST_F(PersistenceRegistryFile, ADamagedFileFailsTheLoadWithItsLine) {
+  TComPort port(nullptr);
+  port.SetBaudRate(br19200);
+  SaveSettingsToRegistry(port, HKEY_CURRENT_USER, "Software\\Cut");
+  std::string text = FileText();
+  const std::size_t rate = text.find("\"BaudRate\"=sz:\"19200\"");
+  ASSERT_NE(rate, std::string::npos);
+  text.replace(rate, 22, "\"BaudRate\"=sz:\"192");
+  WriteFileText(text);
+  const auto line =
+      std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(rate), '\n') + 1;
+
+  TComPort loaded(nullptr);
+  try {
+    LoadSettingsFromRegistry(loaded, HKEY_CURRENT_USER, "Software\\Cut");
+    FAIL() << "a damaged registry file loaded";
+  } catch (const EComPortExt& error) {
+    EXPECT_EQ(error.ErrorCode(), 23);
+    EXPECT_EQ(error.OsErrorCode(), static_cast<std::uint32_t>(ERROR_BADDB));
+    EXPECT_EQ(error.Message(),
+              "COM Port Error: Registry error on COM1: the registry file '" + File().string() +
+                  "' is damaged at line " + std::to_string(line) +
+                  ": bad value data; saving settings again rewrites it and keeps the damaged "
+                  "file beside it as registry.dat.damaged-N");
+  }
+  EXPECT_EQ(loaded.BaudRate(), br9600);
+
+  SaveSettingsToRegistry(port, HKEY_CURRENT_USER, "Software\\Cut");
+  EXPECT_TRUE(std::filesystem::exists(Folder() / "registry.dat.damaged-1"));
+  LoadSettingsFromRegistry(loaded, HKEY_CURRENT_USER, "Software\\Cut");
+  EXPECT_EQ(loaded.BaudRate(), br19200);
 }
 
 }  // namespace

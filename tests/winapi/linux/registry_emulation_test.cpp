@@ -81,28 +81,28 @@ TEST_F(RegistryEmulation, RefusesEmptyKeyNamesReservedWordsAndUnrightfulSubkeys)
   EXPECT_EQ(child.handle, nullptr);
 }
 
-TEST_F(RegistryEmulation, DamagedFileLoadsWhatCanBeReadAndIsKeptBeforeRewriting) {
+// Reads do not answer from a file with lines missing; a save repairs it and keeps the
+// damaged file.
+TEST_F(RegistryEmulation, DamagedFileIsReportedThenRepairedAndKept) {
   const std::string damaged =
       "PZRQ480 REGISTRY 1\n"
       "[HKEY_CURRENT_USER\\Kept]\n"
       "\"Good\"=dword:0000002a\n"
-      "\"Broken\"=dword:12\n"
+      "\"Cut\"=sz:\"192\n"
       "garbage \x01\x02\n"
       "[HKEY_NOWHERE\\X]\n"
-      "\"Lost\"=sz:\"x\"\n"
-      "[HKEY_CURRENT_USER\\Kept]\n"
-      "\"Cut\"=sz:\"unterminat";
+      "\"Lost\"=sz:\"x\"\n";
   WriteFileText(damaged);
   Key key;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Kept", 0, KEY_ALL_ACCESS, &key.handle),
-            ERROR_SUCCESS);
-  EXPECT_EQ(Query(key.handle, "Good"), (std::vector<BYTE>{42, 0, 0, 0}));
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExA(key.handle, "Broken", nullptr, nullptr, nullptr, &size),
-            ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegQueryValueExA(key.handle, "Cut", nullptr, nullptr, nullptr, &size),
-            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Kept", 0, KEY_READ, &key.handle), ERROR_BADDB);
+  EXPECT_EQ(RegistryDamage(), "the registry file '" + File().string() +
+                                  "' is damaged at line 4: bad value data (and 3 more lines); "
+                                  "saving settings again rewrites it and keeps the damaged file "
+                                  "beside it as registry.dat.damaged-N");
 
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Kept", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key.handle, nullptr),
+            ERROR_SUCCESS);
   ASSERT_EQ(SetDword(key.handle, "New", 1), ERROR_SUCCESS);
   ASSERT_EQ(RegFlushKey(key.handle), ERROR_SUCCESS);
   std::ifstream copy(Folder() / "registry.dat.damaged-1", std::ios::binary);
@@ -111,6 +111,7 @@ TEST_F(RegistryEmulation, DamagedFileLoadsWhatCanBeReadAndIsKeptBeforeRewriting)
   EXPECT_EQ(FileText(),
             "PZRQ480 REGISTRY 1\n\n[HKEY_CURRENT_USER\\Kept]\n\"Good\"=dword:0000002a\n"
             "\"New\"=dword:00000001\n");
+  EXPECT_EQ(Query(key.handle, "Good"), (std::vector<BYTE>{42, 0, 0, 0}));
 }
 
 TEST_F(RegistryEmulation, UnreadableFileIsAnErrorAndIsNotReplaced) {

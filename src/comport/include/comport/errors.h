@@ -48,6 +48,9 @@ class EComPort : public Exception {
 class EComPortExt : public EComPort {
  public:
   EComPortExt(const std::string& port, std::uint8_t code, std::uint32_t osErrorCode);
+  // The same, followed by why: "COM Port Error: <text> on <port>: <reason>".
+  EComPortExt(const std::string& port, std::uint8_t code, std::uint32_t osErrorCode,
+              const std::string& reason);
   std::uint32_t OsErrorCode() const { return osErrorCode_; }
 
  private:

@@ -24,20 +24,22 @@ enum class ValueCoding {
   Index,         // item value
 };
 
+// Rows are written with designated initializers: several fields share a type, and a row
+// that swapped two of them would still compile.
 struct DeviceSetting {
-  std::uint8_t number;               // setting number on the wire
-  const char* label;                 // for people: "XpressNet address"
-  ui::ComboBox TFormPZRQ480::*list;  // the window's list of this setting
-  ValueCoding coding;
-  int firstNumber;  // DecimalText: items firstNumber..lastNumber
-  int lastNumber;
-  std::span<const char* const> texts;  // otherwise: these items
-  const char* initialItem;             // selected when the list is filled
-  const char* option;                  // command-line option, without "--"
-  const char* jsonKey;
+  std::uint8_t number = 0;                     // setting number on the wire
+  const char* label = nullptr;                 // for people: "XpressNet address"
+  ui::ComboBox TFormPZRQ480::*list = nullptr;  // the window's list of this setting
+  ValueCoding coding = ValueCoding::DecimalText;
+  int firstNumber = 0;  // DecimalText: items firstNumber..lastNumber
+  int lastNumber = 0;
+  std::span<const char* const> texts = {};  // otherwise: these items
+  const char* initialItem = nullptr;        // selected when the list is filled
+  const char* option = nullptr;             // command-line option, without "--"
+  const char* jsonKey = nullptr;
   // The device talks at a new rate once it stores this setting, so it is written last:
   // settings sent after it at the old rate would not reach the device.
-  bool changesLineRate;
+  bool changesLineRate = false;
 
   std::vector<std::string> Items() const;
   int ItemCount() const;

@@ -82,7 +82,14 @@ struct RateSearch {
   int answeredAt = -1;  // -1: no rate answered
 };
 
-class TFormPZRQ480 : public comport::TComponent {
+// The application and the window the controls are built in. A base rather than members,
+// so that both exist before the first control is built.
+struct FormFrame {
+  ui::Application& app_;
+  ui::Window window_;
+};
+
+class TFormPZRQ480 : public comport::TComponent, private FormFrame {
  public:
   static constexpr std::size_t kRxBufSize = 11;
   // A reply's entries 0 to 2 and its checksum byte: any shorter frame carries no value.
@@ -155,11 +162,6 @@ class TFormPZRQ480 : public comport::TComponent {
   // Told of every byte sent (true) and received (false), for tracing.
   std::function<void(bool sent, std::uint8_t byte)> OnTrace;
 
- private:
-  ui::Application& app_;
-  ui::Window window_;
-
- public:
   // How long the port list waits after the last change before it probes again: a new
   // adapter's device gets its permissions and links a moment after it appears.
   static constexpr int kReprobeDelayMs = 500;
@@ -195,6 +197,9 @@ class TFormPZRQ480 : public comport::TComponent {
   comport::TComPort* ComPort = nullptr;
 
   // ---- Device link state ----
+  // Written only on the main thread, by the device link (device_link.cpp: SendByte,
+  // PortRxChar, Timer1Timer) and by the read and write steps that start a request
+  // (settings_exchange.cpp); public so that tests can read them.
   std::uint8_t TxSum = 0;
   std::array<std::uint8_t, kRxBufSize> RxBuf{};
   std::int32_t RxPos = 0;

@@ -11,18 +11,18 @@
 namespace gui_win32 {
 namespace {
 
-constexpr char kClassName[] = "PzApplicationWindow";
+constexpr char kApplicationClassName[] = "PzApplicationWindow";
 // Posted by the runtime's wake-up hook: drain the main-thread queue.
 constexpr UINT kWakeUpMessage = WM_APP + 1;
 
 }  // namespace
 
 Win32Application::Win32Application() : wakeUpPosted_(std::make_shared<std::atomic<bool>>(false)) {
-  RegisterClassOnce(kClassName, &Win32Application::WindowProc, nullptr, nullptr,
+  RegisterClassOnce(kApplicationClassName, &Win32Application::WindowProc, nullptr, nullptr,
                     "application window");
   // A zero-sized popup with a caption: once shown it is the task-bar button, and the
   // dialog windows it owns get none of their own.
-  handle_ = CreateWindowExA(WS_EX_APPWINDOW, kClassName, "",
+  handle_ = CreateWindowExA(WS_EX_APPWINDOW, kApplicationClassName, "",
                             WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
                             nullptr, nullptr, GetModuleHandleA(nullptr), this);
   if (!handle_) throw std::runtime_error("Cannot create the application window");

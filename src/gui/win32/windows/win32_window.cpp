@@ -12,7 +12,7 @@
 namespace gui_win32 {
 namespace {
 
-constexpr char kClassName[] = "PzDialogWindow";
+constexpr char kDialogClassName[] = "PzDialogWindow";
 // A fixed dialog frame: caption and system menu, no sizing border, no minimise or
 // maximise box.
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
@@ -26,15 +26,16 @@ bool HasStyle(HWND window, DWORD style) {
 }  // namespace
 
 Win32Window::Win32Window(ui::Window& model, Win32Application& app) : model_(model), app_(app) {
-  RegisterClassOnce(kClassName, &Win32Window::WindowProc,
+  RegisterClassOnce(kDialogClassName, &Win32Window::WindowProc,
                     LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW)),
                     reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), "dialog window");
   const ui::Bounds& client = model_.GetBounds();
   RECT frame{0, 0, client.width, client.height};
   AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
-  handle_ = CreateWindowExA(kExStyle, kClassName, model_.Caption().c_str(), kStyle, client.left,
-                            client.top, frame.right - frame.left, frame.bottom - frame.top,
-                            app_.Handle(), nullptr, GetModuleHandleA(nullptr), this);
+  handle_ =
+      CreateWindowExA(kExStyle, kDialogClassName, model_.Caption().c_str(), kStyle, client.left,
+                      client.top, frame.right - frame.left, frame.bottom - frame.top, app_.Handle(),
+                      nullptr, GetModuleHandleA(nullptr), this);
   if (!handle_) throw std::runtime_error("Cannot create the window '" + model_.Name() + "'");
   font_ = CreateFontA(model_.FontHeight(), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,

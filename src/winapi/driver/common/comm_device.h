@@ -53,7 +53,7 @@ class CommDevice final : public handles::Object, private LineSink {
   using RequestPtr = std::shared_ptr<Request>;
   using Lock = std::unique_lock<std::mutex>;
 
-  // LineSink
+  // LineSink: each report takes mutex_ itself (the line's worker calls them unlocked).
   void OnReceiveReady() override;
   void OnTransmitReady() override;
   void OnModemStatus(DWORD modemStatus) override;
@@ -61,12 +61,13 @@ class CommDevice final : public handles::Object, private LineSink {
   void OnBreak() override;
   void OnGone(DWORD windowsError) override;
 
+  // ---- Need mutex_ held: the public calls take it and then call these ----
+
   // Checks common to every call: the handle is open, the device is there, the line does
   // not fail this call on purpose. Returns the error to fail with, or 0.
   DWORD Admit(DriverCall call);
-  BOOL Fail(DWORD error);
+  // Waits on `lock` (which must hold mutex_) for a synchronous request to finish.
   BOOL Submit(Lock& lock, const RequestPtr& request, LPDWORD done);
-  RequestPtr NewRequest(LPOVERLAPPED overlapped);
 
   void Pump();
   void PullReceived();
@@ -82,10 +83,15 @@ class CommDevice final : public handles::Object, private LineSink {
   void AbortOnError();
   bool IsPending(const OVERLAPPED* overlapped) const;
   std::size_t PendingWriteBytes() const;
-
-  void TimerLoop();
   std::optional<Clock::time_point> NextDeadline() const;
   void ExpireRequests(Clock::time_point now);
+
+  // ---- Touch no shared state: free to call with or without mutex_ ----
+  BOOL Fail(DWORD error);
+  RequestPtr NewRequest(LPOVERLAPPED overlapped);
+
+  // The time-out thread's body; takes mutex_ itself.
+  void TimerLoop();
 
   std::unique_ptr<Line> line_;
   const DWORD access_;

@@ -5,8 +5,9 @@
 
 namespace winapi {
 
-// The file a chain of symbolic links ends at; the path itself when it is no link (or the
-// chain cannot be followed).
+// The path a chain of symbolic links ends at, whether or not a file is there yet (a
+// dangling link names the file to create); the path itself when it is no link. Throws
+// std::system_error (too many levels of links) for a chain that loops.
 std::filesystem::path ResolveLinks(const std::filesystem::path& path);
 
 }  // namespace winapi

@@ -1,6 +1,7 @@
 #include "winapi/atomic_replace.h"
 
 #include "files/common/link_target.h"
+#include "files/common/stale_temporaries.h"
 #include "winapi/owned_fd.h"
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,11 +22,34 @@ std::system_error ErrnoError(int code, const std::string& what) {
   return std::system_error(code, std::generic_category(), what);
 }
 
+// Enough fresh names to get past any number of leftovers a crash could have made.
+constexpr int kNameAttempts = 100;
+
+// A new, empty temporary file beside `target`; never one that was already there.
+OwnedFd CreateTemporary(const std::filesystem::path& target, mode_t mode,
+                        std::filesystem::path& temporary) {
+  static std::atomic<unsigned> counter{0};
+  const std::string prefix = "." + target.filename().string() + ".tmp-";
+  RemoveStaleTemporaries(target.parent_path(), prefix);
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+    temporary = target.parent_path() /
+                (prefix + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    OwnedFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (fd.Get() >= 0) return fd;
+    error = errno;
+  }
+  throw ErrnoError(error, "cannot create " + temporary.string());
+}
+
 }  // namespace
+
+bool ProcessExists(unsigned long pid) {
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
 
 void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view content,
                            NewFileAccess access) {
-  static std::atomic<unsigned> counter{0};
   const std::filesystem::path target = ResolveLinks(path);
 
   struct stat old {};
@@ -35,12 +60,8 @@ void ReplaceFileAtomically(const std::filesystem::path& path, std::string_view c
     throw ErrnoError(EACCES, "cannot replace read-only " + target.string());
   }
 
-  const std::filesystem::path temporary =
-      target.parent_path() / ("." + target.filename().string() + ".tmp-" +
-                              std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  const mode_t newMode = access == NewFileAccess::OwnerOnly ? 0600 : 0666;
-  OwnedFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode));
-  if (fd.Get() < 0) throw ErrnoError(errno, "cannot create " + temporary.string());
+  std::filesystem::path temporary;
+  OwnedFd fd = CreateTemporary(target, access == NewFileAccess::OwnerOnly ? 0600 : 0666, temporary);
   try {
     if (exists && ::fchmod(fd.Get(), old.st_mode & 07777) != 0) {
       throw ErrnoError(errno, "cannot set the mode of " + temporary.string());

@@ -5,6 +5,8 @@
 
 #include "winapi/types.h"
 
+#include <string>
+
 namespace winapi {
 
 // Files and devices
@@ -61,5 +63,8 @@ LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
 // Writes the key's changes to disk now; on Linux, closing a key or deleting one does too.
 LONG RegFlushKey(HKEY hKey);
 LONG RegCloseKey(HKEY hKey);
+// Why this thread's last registry call failed with ERROR_BADDB: on Linux, which line of
+// the file that stands in for the registry is damaged; empty on Windows.
+std::string RegistryDamage();
 
 }  // namespace winapi

@@ -4,7 +4,9 @@
 // a key is closed or flushed, a key is deleted, or the process ends, and are then
 // replayed on the file's current content and saved in one whole-file replacement, so
 // a save of many values writes the file once and no other process's change is lost.
-// Handles remember a key by its path, as Windows keys are named.
+// Handles remember a key by its path, as Windows keys are named. A file with a line that
+// cannot be read is damaged: reads fail with ERROR_BADDB rather than answer from what
+// was left, while the next save repairs the file and keeps the damaged one beside it.
 #include "registry/linux/registry_storage.h"
 #include "winapi/ascii_case.h"
 #include "winapi/winapi.h"
@@ -28,6 +30,18 @@ using registry::RegistryNode;
 using registry::RegistryValue;
 
 constexpr LONG kErrorBadPathname = 161;  // ERROR_BAD_PATHNAME
+
+thread_local std::string lastDamage;  // see RegistryDamage
+
+std::string DamageText(const std::filesystem::path& file,
+                       const std::vector<std::string>& problems) {
+  std::string text = "the registry file '" + file.string() + "' is damaged at " + problems.front();
+  if (problems.size() > 1) {
+    text += " (and " + std::to_string(problems.size() - 1) + " more lines)";
+  }
+  return text + "; saving settings again rewrites it and keeps the damaged file beside it as " +
+         file.filename().string() + ".damaged-N";
+}
 constexpr std::size_t kMaxKeyNameLength = 255;
 constexpr std::size_t kMaxValueNameLength = 16383;
 
@@ -338,6 +352,8 @@ class EmulatedRegistry {
         return rc;
       }
     }
+    damage_.reset();
+    if (!parsed.problems.empty()) damage_ = DamageText(*file_, parsed.problems);
     view_ = std::move(parsed.top);
     for (const Change& change : pending_) {
       bool changed = false;
@@ -350,6 +366,10 @@ class EmulatedRegistry {
   template <typename Query>
   LONG Read(Query query) {
     if (LONG rc = Refresh(); rc != ERROR_SUCCESS) return rc;
+    if (damage_) {
+      lastDamage = *damage_;
+      return ERROR_BADDB;
+    }
     return query(static_cast<const RegistryNode&>(view_));
   }
 
@@ -386,6 +406,7 @@ class EmulatedRegistry {
     if (rc == ERROR_SUCCESS) {
       view_ = std::move(parsed.top);
       stamp_ = registry::StampOf(*file_);
+      damage_.reset();
     }
     return rc;
   }
@@ -397,6 +418,7 @@ class EmulatedRegistry {
   std::optional<std::filesystem::path> file_;  // the file the view and changes belong to
   std::optional<registry::FileStamp> stamp_;   // of the file as the view was read
   RegistryNode view_;                          // the file with the changes applied
+  std::optional<std::string> damage_;          // why the file as read cannot be trusted
   std::vector<Change> pending_;                // not saved yet, oldest first
 };
 
@@ -445,6 +467,10 @@ LONG RegFlushKey(HKEY hKey) {
 
 LONG RegCloseKey(HKEY hKey) {
   return EmulatedRegistry::Instance().Close(hKey);
+}
+
+std::string RegistryDamage() {
+  return lastDamage;
 }
 
 }  // namespace winapi

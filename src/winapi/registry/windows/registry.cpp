@@ -45,4 +45,9 @@ LONG RegCloseKey(HKEY hKey) {
   return ::RegCloseKey(hKey);
 }
 
+// The system names no file or line for its own damage.
+std::string RegistryDamage() {
+  return {};
+}
+
 }  // namespace winapi
