@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing.
-# Usage: scripts/install-deps.sh [--run] [--window] [--wine] [--arm64]
+# Usage: scripts/install-deps.sh [--run] [--window] [--wine] [--arm64] [--armhf]
 #   (no option)  everything the tests need: the build, the window, the cross builds, the
 #                peers and tools the tests run against
 #   --run        only what building and running the command-line tool needs
@@ -9,6 +9,8 @@
 #   --arm64      adds the arm64 cross build: Debian's cross compiler, qemu-user to run its
 #                programs, and Qt for arm64 through multiarch (the arm64 architecture is
 #                added to dpkg for it; Qt's code generators stay the amd64 ones)
+#   --armhf      adds the armhf cross build without Qt: the cross compiler, whose own C
+#                library serves qemu-user as the target's root, and qemu-user
 set -euo pipefail
 build=(cmake ninja-build g++ googletest libgtest-dev)
 # The Qt window, its X11 platform plugin (only recommended by Qt's libraries); a font with
@@ -37,6 +39,7 @@ for arg in "$@"; do
     --wine) packages+=(wine wine64) ;;
     --arm64) foreign+=(arm64)
              cross+=(crossbuild-essential-arm64 qemu-user-static qt6-base-dev:arm64) ;;
+    --armhf) cross+=(crossbuild-essential-armhf qemu-user-static) ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done

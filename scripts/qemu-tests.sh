@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the tests of a Linux cross build (the arm64 preset) under qemu-user, then reads the
+# Runs the tests of a Linux cross build (the arm64 or armhf preset) under qemu-user, then reads the
 # emulated device with the cross-built pzrq480-cli over a real pseudo-terminal, both
 # programs under qemu-user, and prints what the read showed.
 # Usage: scripts/qemu-tests.sh [preset] [--subset]   (after `cmake --build --preset arm64`;
