@@ -70,13 +70,32 @@ TEST_F(Read, VersionCaptionShowsBothNibblesAndTheSoftwareNumber) {
   EXPECT_EQ(form->lVer.Caption(), "HW ver.: 2.15,  SW ver.: 201");
 }
 
-TEST_F(Read, ABadChecksumLeavesEveryValueUnshown) {
-  dev.SetFault({device::Fault::BadChecksum});
-  Click(form->btnRead);
-  EXPECT_EQ(form->lVer.Caption(), "...");
-  EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
-  EXPECT_EQ(form->LastRead.version.status, ReplyStatus::BadChecksum);
-  EXPECT_EQ(ReceivedFrames(dev).size(), 6u);
+// Emptied lists and "..." alone leave the user guessing; silence is not among these, it
+// starts the rate search.
+TEST_F(Read, ALineThatGaveNoValuesIsExplainedOnce) {
+  struct Case {
+    device::Fault fault;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {device::Fault::BadChecksum, "bad checksum"},
+      {device::Fault::Echo, "the line echoes what is sent: a loopback or no device"},
+      {device::Fault::Chatter,
+       "no reply: the line does not fall silent (noise or another sender on it)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    dev.SetFault({c.fault});
+    app.ClearDialogs();
+    Click(form->btnRead);
+    EXPECT_EQ(form->lVer.Caption(), "...");
+    EXPECT_EQ(DeviceLists(), std::vector<std::string>(5, ""));
+    EXPECT_EQ(app.Messages(),
+              std::vector<std::string>{
+                  std::string("Nothing could be read from COM3 at 19200 baud: ") + c.reason +
+                  ". Check the port, the cable and Port baud, then read again."});
+    EXPECT_FALSE(form->LastSearch.ran);
+  }
 }
 
 // A bare line whose answers the test writes itself.
@@ -272,7 +291,12 @@ TEST_F(Read, APortThatFailsDuringAReadIsClosedAndTheNextReadOpensItAfresh) {
   };
   Click(form->btnRead);
   form->OnTrace = nullptr;
-  ASSERT_EQ(app.Errors().size(), 1u);
+  // The message alone reads like a fault of this program; the reason says what happened.
+  EXPECT_EQ(app.Errors(),
+            std::vector<std::string>{
+                "COM Port Error: WriteFile function failed on COM3.\r\n\r\nThe device is gone: it "
+                "was unplugged, or the program behind the line ended. Plug it in again (or start "
+                "that program again), then try again."});
   EXPECT_FALSE(form->ComPort->Connected());
   EXPECT_TRUE(form->btnRead.Enabled());
   EXPECT_FALSE(form->pWait.Visible());

@@ -62,14 +62,17 @@ TEST_F(Write, ANewDeviceRateMovesTheSearchRateAndTheReadBackFollowsIt) {
   EXPECT_EQ(records.back().lineRate, 57600u);
 }
 
-TEST_F(Write, AnEmptyListStopsItWithThePortLeftOpen) {
+// Left open, the port would keep other programs (and a network server's other clients)
+// off the line until the next read.
+TEST_F(Write, AnEmptyListStopsItAndClosesThePortItOpened) {
   form->cbS88Num.SetItemIndex(-1);
+  const int opens = dev.Line()->OpenCount();
   Click(form->btnWrite);
   EXPECT_EQ(app.Messages(), std::vector<std::string>{"Please fill all fields!"});
   EXPECT_TRUE(ReceivedFrames(dev).empty());
-  EXPECT_TRUE(dev.Line()->IsOpen());
+  EXPECT_EQ(dev.Line()->OpenCount(), opens + 1);
+  EXPECT_FALSE(dev.Line()->IsOpen());
   EXPECT_TRUE(form->btnWrite.Enabled());
-  // The next read uses the open port and closes it.
   Click(form->btnRead);
   EXPECT_EQ(form->lVer.Caption(), "HW ver.: 1.2,  SW ver.: 7");
   EXPECT_FALSE(dev.Line()->IsOpen());
@@ -135,14 +138,18 @@ TEST_F(Write, AtARateTheDeviceDoesNotHearNothingIsWrittenAndItsRateIsNamed) {
   EXPECT_EQ(app.Messages(),
             std::vector<std::string>{
                 "No reply from the device on COM3 at 19200 baud; nothing was written. The device "
-                "answers at 38400 baud; Port baud now shows it, so write again."});
+                "answers at 38400 baud; Port baud now shows it. Read the settings, change what you "
+                "want, then write."});
   EXPECT_EQ(form->cbSearchBaud.Text(), "38400");
   EXPECT_FALSE(form->LastWrite.started);
   EXPECT_FALSE(dev.Line()->IsOpen());
-  // At the rate found, the write goes through.
+  // As told: read at the rate found, change, write; the device keeps its own settings.
   app.ClearDialogs();
+  Click(form->btnRead);
+  form->cbXPAddr.SetText("9");
   Click(form->btnWrite);
-  EXPECT_EQ(dev.State().Get(device::Setting::XpressNetAddress), 9);
+  state.Set(device::Setting::XpressNetAddress, 9);
+  EXPECT_EQ(dev.State().settings, state.settings);
   EXPECT_TRUE(app.Messages().empty());
 }
 

@@ -65,15 +65,30 @@ TEST(TelnetCodec, CommandsSplitOverChunksAreDecodedWhole) {
   }
 }
 
-TEST(TelnetCodec, AnUnterminatedSubnegotiationEndsAtTheNextCommand) {
-  Seen seen;
-  Decoder decoder = MakeDecoder(seen);
-  Bytes data;
-  // IAC DO inside a subnegotiation: the peer forgot IAC SE; the data after it survives.
-  decoder.Feed(Bytes{0xFF, 0xFA, 0x2C, 0x6B, 0x10, 0xFF, 0xFD, 0x07}, data);
-  EXPECT_EQ(data, (Bytes{0x07}));
-  ASSERT_EQ(seen.subnegotiations.size(), 1u);
-  EXPECT_EQ(seen.subnegotiations[0], (Bytes{0x2C, 0x6B, 0x10}));
+// Only IAC SE ends a subnegotiation; a command inside one is dropped, never read as data.
+TEST(TelnetCodec, OnlyIacSeEndsASubnegotiation) {
+  struct Case {
+    Bytes wire;
+    Bytes data;
+    std::vector<Bytes> subnegotiations;
+  };
+  const std::vector<Case> cases = {
+      {{0xFF, 0xFA, 0x2C, 0x6B, 0x10, 0xFF, 0xFD, 0x07}, {}, {}},
+      {{0xFF, 0xFA, 0x2C, 0x41, 0x41, 0xFF, 0xFA, 0x2C, 0x6B, 0xF0, 0xFF, 0xF0, 0x05},
+       {0x05},
+       {{0x2C, 0x41, 0x41, 0x2C, 0x6B, 0xF0}}},
+      {{0xFF, 0xFA, 0x2C, 0x6B, 0xFF, 0xFF, 0xFF, 0xFD, 0x01, 0xFF, 0xF0, 0xFF, 0xFD, 0x03, 0x09},
+       {0x09},
+       {{0x2C, 0x6B, 0xFF, 0x01}}},
+  };
+  for (const Case& c : cases) {
+    Seen seen;
+    Decoder decoder = MakeDecoder(seen);
+    Bytes data;
+    decoder.Feed(c.wire, data);
+    EXPECT_EQ(data, c.data);
+    EXPECT_EQ(seen.subnegotiations, c.subnegotiations);
+  }
 }
 
 }  // namespace

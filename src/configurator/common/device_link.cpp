@@ -1,6 +1,7 @@
 // The byte link to the device: requests sent byte by byte with a running XOR, replies
 // collected from the receive event, frames ended by silence on Timer1.
 #include "configurator/form_pzrq480.h"
+#include "configurator/port_open_error.h"
 
 #include <algorithm>
 #include <chrono>
@@ -18,7 +19,11 @@ void TFormPZRQ480::SendByte(std::uint8_t b) {
   if (!ComPort || !ComPort->Connected()) return;
   TxSum ^= b;
   if (OnTrace) OnTrace(true, b);
-  ComPort->Write(&b, 1);
+  try {
+    ComPort->Write(&b, 1);
+  } catch (const comport::EComPortExt& error) {
+    RethrowWithGoneReason(*ComPort, error);
+  }
   LastRequest.push_back(b);
   app_.ProcessMessages();
   CheckAbandoned();

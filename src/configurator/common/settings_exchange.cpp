@@ -203,6 +203,16 @@ void TFormPZRQ480::ReadSettings(ReadPurpose purpose) {
                 " baud. Check the port, the cable and the device's power.";
     }
   }
+  // Emptied lists alone do not say whether the line echoes, chatters or garbles.
+  if (purpose == ReadPurpose::Click && message.empty()) {
+    // Silence alone is left to the rate search above (or to the caller that turned it off).
+    const std::string reason = NothingReadReason(LastRead);
+    if (!reason.empty() && reason != ReplyStatusText(ReplyStatus::NoReply)) {
+      message = "Nothing could be read from " + Printable(ComPort->Port()) + " at " +
+                cbSearchBaud.Text() + " baud: " + reason +
+                ". Check the port, the cable and Port baud, then read again.";
+    }
+  }
 
   pWait.SetVisible(false);
   ComPort->SetConnected(false);
@@ -232,15 +242,35 @@ bool TFormPZRQ480::NothingAnswered() const {
                      [](const ReplyResult& r) { return r.status == ReplyStatus::NoReply; });
 }
 
+std::string NothingReadReason(const ReadReport& report) {
+  const auto good = [](const ReplyResult& r) { return r.status == ReplyStatus::Good; };
+  if (std::any_of(report.settings.begin(), report.settings.end(), good)) return {};
+  std::vector<ReplyStatus> seen;
+  std::string reasons;
+  for (const ReplyResult& reply : report.settings) {
+    if (std::find(seen.begin(), seen.end(), reply.status) != seen.end()) continue;
+    seen.push_back(reply.status);
+    reasons += (reasons.empty() ? "" : "; ") + std::string(ReplyStatusText(reply.status));
+  }
+  return reasons;
+}
+
 void TFormPZRQ480::WriteSettings() {
   LastWrite = {};
+  // A port this write opens and then does not use is closed again: left open, it keeps
+  // other programs (or the other clients of a network server) off the line.
+  const bool openedHere = !ComPort->Connected();
+  const auto stopUnused = [&](const char* message) {
+    if (openedHere) ClosePortQuietly();
+    app_.ShowMessage(message);
+  };
   if (!OpenAtSearchRate()) {
-    app_.ShowMessage("Not connected!");
+    stopUnused("Not connected!");
     return;
   }
   for (const DeviceSetting& setting : DeviceSettings()) {
     if ((this->*setting.list).ItemIndex() == -1) {
-      app_.ShowMessage("Please fill all fields!");
+      stopUnused("Please fill all fields!");
       return;
     }
   }
@@ -270,8 +300,11 @@ void TFormPZRQ480::WriteSettings() {
       const int found = SearchOtherRates();
       if (found >= 0) {
         cbSearchBaud.SetItemIndex(found);
+        // The lists still show what was there before (at start-up, the defaults): written
+        // now, they would replace the device's own settings.
         message += " The device answers at " + RateText(found) +
-                   " baud; Port baud now shows it, so write again.";
+                   " baud; Port baud now shows it. Read the settings, change what you want, "
+                   "then write.";
       } else {
         message += " No device answered at " + SearchRatesText() + " baud either.";
       }

@@ -175,6 +175,10 @@ TEST_F(CliWithSimTest, TheSimulatorKilledDuringAReadEndsTheToolWithAnErrorNotAHa
     EXPECT_NE(*status, 0);
     const std::string error = cli->ErrorOutput();
     EXPECT_NE(error.find(comName), std::string::npos) << error;
+    EXPECT_NE(error.find("The device is gone: it was unplugged, or the program behind the line "
+                         "ended."),
+              std::string::npos)
+        << error;
   }
 }
 
@@ -237,13 +241,42 @@ TEST_F(CliWithSimTest, ThePortMapEntryIsGoneOnceTheSimulatorEndsAndThePortWithIt
   EXPECT_NE(*status, 0);
 }
 
-TEST_F(CliWithSimTest, ASilentDeviceIsReportedAsNoReply) {
+TEST_F(CliWithSimTest, ASilentDeviceIsOneConclusionOnStandardError) {
   StartSim({"--fault", "silent"});
   auto cli = Cli({"read", "--port", comName});
-  const auto status = cli->Wait();
-  ASSERT_TRUE(status);
-  EXPECT_NE(*status, 0);
-  EXPECT_NE((cli->RestOfOutput() + cli->ErrorOutput()).find("no reply"), std::string::npos);
+  EXPECT_EQ(cli->Wait(), 1);
+  EXPECT_EQ(cli->RestOfOutput(), "");
+  EXPECT_EQ(cli->ErrorOutput(), comName +
+                                    ": no device answers at 19200, 38400, 57600 or 115200 baud; "
+                                    "check the port, the cable and the device's power\n");
+}
+
+// Saved, reset, restored; a file that is refused sends nothing to the device.
+TEST_F(CliWithSimTest, ASavedReadIsWrittenBackWithFrom) {
+  StartSim({"--address", "7", "--s88-start", "40", "--command-station", "1"});
+  auto save = Cli({"read", "--port", comName, "--json"});
+  ASSERT_EQ(save->Wait(), 0) << save->ErrorOutput();
+  const fs::path saved = folder.Path() / "mine.json";
+  std::ofstream(saved) << save->RestOfOutput();
+  auto reset = Cli(
+      {"write", "--port", comName, "--address", "1", "--s88-start", "1", "--command-station", "0"});
+  ASSERT_EQ(reset->Wait(), 0) << reset->ErrorOutput();
+
+  auto restore = Cli({"write", "--port", comName, "--from", saved.string()});
+  ASSERT_EQ(restore->Wait(), 0) << restore->ErrorOutput() << Log();
+  EXPECT_EQ(StoredSetting(1), 7);
+  EXPECT_EQ(StoredSetting(3), 40);
+  EXPECT_EQ(StoredSetting(5), 1);
+
+  const std::size_t logged = Log().size();
+  std::ofstream(saved) << "{\"settings\": {\"xpressnetAddress\": 7, \"volume\": 3}}";
+  auto refused = Cli({"write", "--port", comName, "--from", saved.string()});
+  EXPECT_EQ(refused->Wait(), 1);
+  EXPECT_EQ(refused->ErrorOutput(),
+            saved.string() + ": unknown key \"volume\" in \"settings\"; nothing was written\n");
+  const std::string after = Log().substr(logged);
+  EXPECT_EQ(after.find(" rx "), std::string::npos) << after;
+  EXPECT_EQ(after.find("opened"), std::string::npos) << after;
 }
 
 }  // namespace

@@ -312,6 +312,52 @@ TEST_F(QtWindowTest, ClicksRunTheHandlersAndErrorsAreShown) {
   EXPECT_EQ(goClicks, 1);
 }
 
+// Without the filter only Space pressed a focused button; Enter did nothing.
+TEST_F(QtWindowTest, EnterAndSpacePressTheFocusedButton) {
+  view.Show();
+  view.Widget().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view.Widget()));
+  int clicks = 0;
+  form.go.OnClick = [&] { ++clicks; };
+  auto* go = Get<QPushButton>("btnGo");
+  go->setFocus();
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+    QTest::keyClick(go, key);
+  }
+  EXPECT_EQ(clicks, 3);
+  QTest::keyClick(go, Qt::Key_Return, Qt::ControlModifier);
+  form.go.SetEnabled(false);
+  QTest::keyClick(go, Qt::Key_Return);
+  EXPECT_EQ(clicks, 3);
+}
+
+// The toolkit's own wrapping split device paths after a "/", in a font of its own.
+TEST_F(QtWindowTest, MessageBoxesShareTheWindowsFontAndBreakOnlyAtSpaces) {
+  const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+  const QString text = "COM Port Error: Unable to open com port on COM5.\n\n" + path +
+                       ": permission denied: the device belongs to group dialout; join it with "
+                       "`sudo usermod -aG dialout $USER` and log in again";
+  QString shown;
+  QFont font;
+  ModalWatch watch([&](QMessageBox& box) {
+    shown = box.text();
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    font = label ? label->font() : QFont();
+  });
+  app.ShowMessage(text.toStdString());
+  ASSERT_TRUE(watch.Seen());
+  EXPECT_EQ(QFontInfo(font).family(), QFontInfo(view.Widget().font()).family());
+  EXPECT_EQ(font.pointSize(), view.Widget().font().pointSize());
+  EXPECT_TRUE(shown.contains(path)) << shown.toStdString();
+  EXPECT_GT(shown.count('\n'), 2) << shown.toStdString();
+  // Every break stands where a space stood.
+  const QStringList lines = shown.split('\n');
+  const QStringList paragraphs = text.split('\n');
+  EXPECT_EQ(QString(shown).replace('\n', ' '), QString(text).replace('\n', ' '));
+  EXPECT_EQ(lines.mid(0, 2), paragraphs.mid(0, 2));
+  EXPECT_TRUE(lines[2].startsWith(path)) << shown.toStdString();
+}
+
 TEST_F(QtWindowTest, CloseAsksTheModelFirst) {
   view.Show();
   bool allow = false;

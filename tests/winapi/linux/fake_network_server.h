@@ -38,6 +38,12 @@ class FakeNetworkServer {
     std::optional<std::uint32_t> speedAnswer;  // answers every speed change with this
     bool answerSpeed = true;
     bool answerOthers = true;
+    Bytes first;                                   // sent at once on connecting
+    std::chrono::milliseconds firstSpeedDelay{0};  // before the first speed answer
+    int closeAtOnce = 0;
+    std::optional<FakeNetworkServer::Command>
+        otherAnswer;  // for its code, this value                           // connections accepted
+                      // and closed at once
 
     Policy& Telnet(bool on) { return telnet = on, *this; }
     Policy& Refusing() { return agree = false, *this; }
@@ -45,6 +51,14 @@ class FakeNetworkServer {
     Policy& AnswerSpeedWith(std::uint32_t speed) { return speedAnswer = speed, *this; }
     Policy& NoSpeedAnswer() { return answerSpeed = false, *this; }
     Policy& NoOtherAnswers() { return answerOthers = false, *this; }
+    Policy& SendingFirst(Bytes bytes) { return first = std::move(bytes), *this; }
+    Policy& FirstSpeedAnswerAfter(std::chrono::milliseconds delay) {
+      return firstSpeedDelay = delay, *this;
+    }
+    Policy& ClosingAtOnce(int connections) { return closeAtOnce = connections, *this; }
+    Policy& AnsweringWith(std::uint8_t code, std::uint8_t value) {
+      return otherAnswer = FakeNetworkServer::Command{code, {value}}, *this;
+    }
   };
 
   FakeNetworkServer() : FakeNetworkServer(Policy()) {}
@@ -98,6 +112,20 @@ class FakeNetworkServer {
     ::shutdown(client_, SHUT_RDWR);
   }
 
+  // Reports the modem lines (state and change bits) as a server that sends a report only
+  // when a change bit the client asked for is set, masked as the client asked.
+  void ReportModem(std::uint8_t lines) {
+    std::uint8_t mask = 0;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait_for(lock, std::chrono::seconds(10), [this] { return modemMask_.has_value(); });
+      mask = modemMask_.value_or(0);
+    }
+    if ((lines & mask & 0x0F) != 0) {
+      Send(ComPortCommand(107, {static_cast<std::uint8_t>(lines & mask)}));
+    }
+  }
+
   static Bytes ComPortCommand(std::uint8_t code, const Bytes& value) {
     Bytes payload{code};
     payload.insert(payload.end(), value.begin(), value.end());
@@ -106,8 +134,15 @@ class FakeNetworkServer {
 
  private:
   void Serve() {
+    for (int i = 0; i < policy_.closeAtOnce; ++i) {
+      const int refused = ::accept4(listener_.Descriptor(), nullptr, nullptr, SOCK_CLOEXEC);
+      if (refused < 0) return;
+      ::close(refused);
+    }
     const int client = ::accept4(listener_.Descriptor(), nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) return;
+    if (!policy_.first.empty())
+      ::send(client, policy_.first.data(), policy_.first.size(), MSG_NOSIGNAL);
     {
       std::lock_guard lock(mutex_);
       client_ = client;
@@ -148,7 +183,14 @@ class FakeNetworkServer {
       changed_.notify_all();
     }
     if (policy_.silent) return;
+    if (code == 11 && !value.empty()) {
+      std::lock_guard lock(mutex_);
+      modemMask_ = value[0];
+      changed_.notify_all();
+    }
     if (code == 1 && policy_.answerSpeed) {
+      if (!speedAnswered_) std::this_thread::sleep_for(policy_.firstSpeedDelay);
+      speedAnswered_ = true;
       if (policy_.speedAnswer) {
         const std::uint32_t s = *policy_.speedAnswer;
         value = {static_cast<std::uint8_t>(s >> 24), static_cast<std::uint8_t>(s >> 16),
@@ -156,6 +198,9 @@ class FakeNetworkServer {
       }
       Reply(ComPortCommand(101, value));
     } else if (code >= 2 && code <= 5 && policy_.answerOthers) {
+      if (policy_.otherAnswer && policy_.otherAnswer->code == code) {
+        value = policy_.otherAnswer->value;
+      }
       Reply(ComPortCommand(static_cast<std::uint8_t>(code + 100), value));
     }
   }
@@ -173,6 +218,8 @@ class FakeNetworkServer {
   bool stopping_ = false;
   Bytes data_;
   std::vector<Command> commands_;
+  std::optional<std::uint8_t> modemMask_;
+  bool speedAnswered_ = false;  // the serving thread's
   std::thread thread_;
 };
 

@@ -160,18 +160,20 @@ TEST_F(NetworkPort, ReceivedBytesRaiseRxCharAndWaitInTheQueue) {
 TEST_F(NetworkPort, TelnetSendsTheSettingsAndDoublesIacBothWays) {
   FakeNetworkServer server;
   Open(server.Url());
-  // At open: the report masks and the driver's first settings.
-  EXPECT_TRUE(server.WaitFor([](auto&, const std::vector<Command>& commands) {
-    return HasCommand(commands, 11, {0xF0}) && HasCommand(commands, 1, {0, 0, 0x25, 0x80});
-  }));
+  // At open: the report masks, and no setting the program did not make.
+  Write({0x00});
+  EXPECT_TRUE(server.WaitFor([](const Bytes& data, auto&) { return data.size() == 1; }));
+  ASSERT_EQ(server.Commands().size(), 2u);
+  EXPECT_TRUE(HasCommand(server.Commands(), 10, {0x1E}));
+  EXPECT_TRUE(HasCommand(server.Commands(), 11, {0xFF}));
   server.ClearCommands();
   ASSERT_TRUE(SetSpeed(57600, ODDPARITY));
   EXPECT_TRUE(HasCommand(server.Commands(), 1, {0, 0, 0xE1, 0}));
   EXPECT_TRUE(HasCommand(server.Commands(), 3, {2}));
 
   Write({0x01, 0xFF, 0x02});
-  EXPECT_TRUE(server.WaitFor([](const Bytes& data, auto&) { return data.size() >= 3; }));
-  EXPECT_EQ(server.Data(), (Bytes{0x01, 0xFF, 0x02}));
+  EXPECT_TRUE(server.WaitFor([](const Bytes& data, auto&) { return data.size() >= 4; }));
+  EXPECT_EQ(server.Data(), (Bytes{0x00, 0x01, 0xFF, 0x02}));
 
   server.Send({0x03, 0xFF, 0xFF, 0x04, 0xFF, 0xF1, 0x05});
   EXPECT_EQ(Read(4), (Bytes{0x03, 0xFF, 0x04, 0x05}));
@@ -185,12 +187,25 @@ TEST_F(NetworkPort, TelnetSendsTheSettingsAndDoublesIacBothWays) {
 TEST_F(NetworkPort, ASpeedTheServerRefusesFailsSetCommState) {
   FakeNetworkServer server(Policy().AnswerSpeedWith(9600));
   Open(server.Url());
-  EXPECT_FALSE(SetSpeed(57600));
+  EXPECT_FALSE(SetSpeed(57600, EVENPARITY));
   EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  for (const Command& command : server.Commands()) {
+    EXPECT_TRUE(command.code == 1 || command.code >= 10) << "sent " << int(command.code);
+  }
   DCB dcb{};
   ASSERT_TRUE(winapi::GetCommState(port, &dcb));
   EXPECT_EQ(dcb.BaudRate, 9600u);
   EXPECT_TRUE(SetSpeed(9600));
+}
+
+TEST_F(NetworkPort, ASettingTheServerAnswersWithAnotherValueFailsAndIsSentAgain) {
+  FakeNetworkServer server(Policy().AnsweringWith(3, 1));
+  Open(server.Url());
+  EXPECT_FALSE(SetSpeed(9600, EVENPARITY));
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  server.ClearCommands();
+  EXPECT_FALSE(SetSpeed(9600, EVENPARITY));
+  EXPECT_TRUE(HasCommand(server.Commands(), 3, {3}));
 }
 
 TEST_F(NetworkPort, AnUnansweredSpeedFailsButUnansweredOtherSettingsAreTolerated) {
@@ -213,10 +228,17 @@ TEST_F(NetworkPort, ModemAndLineStateReportsBecomeEvents) {
   overlapped.hEvent = event;
   DWORD events = 0;
   ASSERT_FALSE(winapi::WaitCommEvent(port, &events, &overlapped));
-  server.Send(FakeNetworkServer::ComPortCommand(107, {0x30}));
+  server.ReportModem(0x33);  // CTS and DSR came on
   ASSERT_EQ(winapi::WaitForSingleObject(event, kLongWaitMs), WAIT_OBJECT_0);
   EXPECT_EQ(events, static_cast<DWORD>(EV_CTS | EV_DSR));
   DWORD modem = 0;
+  ASSERT_TRUE(winapi::GetCommModemStatus(port, &modem));
+  EXPECT_EQ(modem, static_cast<DWORD>(MS_CTS_ON | MS_DSR_ON));
+
+  ASSERT_FALSE(winapi::WaitCommEvent(port, &events, &overlapped));
+  server.ReportModem(0x32);  // DSR went off and on again between two reports
+  ASSERT_EQ(winapi::WaitForSingleObject(event, kLongWaitMs), WAIT_OBJECT_0);
+  EXPECT_EQ(events, static_cast<DWORD>(EV_DSR));
   ASSERT_TRUE(winapi::GetCommModemStatus(port, &modem));
   EXPECT_EQ(modem, static_cast<DWORD>(MS_CTS_ON | MS_DSR_ON));
 
@@ -249,6 +271,106 @@ TEST_F(NetworkPort, TheFarEndClosingFailsPendingAndLaterCallsAsAnUnpluggedAdapte
     EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     EXPECT_TRUE(winapi::CloseHandle(port));
     port = INVALID_HANDLE_VALUE;
+  }
+}
+
+TEST_F(NetworkPort, WritesOfAnySizeGoThroughWhole) {
+  Bytes big(1 << 20);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = i < 20000 ? 0xFF : std::uint8_t(i * 7);
+  for (const bool telnet : {false, true}) {
+    SCOPED_TRACE(telnet ? "telnet" : "raw");
+    FakeNetworkServer server(Policy().Telnet(telnet));
+    Open(server.Url());
+    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 30000};
+    ASSERT_TRUE(winapi::SetCommTimeouts(port, &timeouts));
+    Write(big);
+    EXPECT_TRUE(
+        server.WaitFor([&big](const Bytes& data, auto&) { return data.size() >= big.size(); }));
+    EXPECT_TRUE(server.Data() == big);
+    winapi::CloseHandle(port);
+    port = INVALID_HANDLE_VALUE;
+  }
+}
+
+TEST_F(NetworkPort, TheLastBytesBeforeTheFarEndClosesAreRead) {
+  for (const bool telnet : {false, true}) {
+    for (int run = 0; run < 8; ++run) {
+      SCOPED_TRACE(std::string(telnet ? "telnet" : "raw") + " run " + std::to_string(run));
+      FakeNetworkServer server(Policy().Telnet(telnet));
+      Open(server.Url());
+      COMMTIMEOUTS timeouts{0, 0, 0, 0, 0};
+      ASSERT_TRUE(winapi::SetCommTimeouts(port, &timeouts));
+      std::uint8_t buffer[5] = {};
+      DWORD done = 0;
+      OVERLAPPED overlapped{};
+      overlapped.hEvent = event;
+      ASSERT_FALSE(winapi::ReadFile(port, buffer, sizeof buffer, &done, &overlapped));
+      server.Send({0x02, 0x21, 0x01, 0x20, 0x03});
+      server.Disconnect();
+      EXPECT_TRUE(winapi::GetOverlappedResult(port, &overlapped, &done, TRUE))
+          << winapi::GetLastError();
+      EXPECT_EQ(done, 5u);
+      winapi::CloseHandle(port);
+      port = INVALID_HANDLE_VALUE;
+    }
+  }
+}
+
+// Only data after the agreement is the device's, and telnet commands never become data.
+TEST_F(NetworkPort, ThePortReadsOnlyTheDevicesData) {
+  struct Case {
+    Bytes first;  // before the agreement
+    Bytes after;
+    Bytes read;
+  };
+  const std::vector<Case> cases = {
+      {{0x02, 0x99, 0x09, 0x92}, {0x02, 0x12, 0x10}, {0x02, 0x12, 0x10}},
+      {{}, {0xFF, 0xFA, 0x2C, 0x41, 0x41, 0xFF, 0xFA, 0x2C, 0x6B, 0xF0, 0xFF, 0xF0, 0x05}, {0x05}},
+      {{}, {0xFF, 0xFD, 0x07, 0x06}, {0x06}},
+  };
+  for (const Case& c : cases) {
+    DebugText debug;
+    FakeNetworkServer server(Policy().SendingFirst(c.first));
+    Open(server.Url());
+    server.Send(c.after);
+    EXPECT_EQ(Read(c.read.size()), c.read);
+    if (!c.first.empty()) {
+      EXPECT_NE(debug.Text().find("dropped 4 bytes"), std::string::npos) << debug.Text();
+    }
+    winapi::CloseHandle(port);
+    port = INVALID_HANDLE_VALUE;
+  }
+}
+
+TEST_F(NetworkPort, ALateSpeedAnswerIsNotTakenForTheNextRequest) {
+  FakeNetworkServer server(Policy().FirstSpeedAnswerAfter(std::chrono::milliseconds(2300)));
+  Open(server.Url());
+  EXPECT_FALSE(SetSpeed(19200));
+  EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(ERROR_SEM_TIMEOUT));
+  EXPECT_TRUE(SetSpeed(38400)) << winapi::GetLastError();
+}
+
+// Data waits while the server suspends it, and a transmit purge drops what waits.
+TEST_F(NetworkPort, DataWaitsWhileTheServerSuspendsIt) {
+  FakeNetworkServer server;
+  Open(server.Url());
+  Bytes expected;
+  for (const bool purge : {false, true}) {
+    SCOPED_TRACE(purge ? "purged" : "resumed");
+    server.Send(FakeNetworkServer::ComPortCommand(108, {}));
+    server.Send({0x01});
+    EXPECT_EQ(Read(1), (Bytes{0x01}));  // the suspension has arrived
+    Write({0x41});
+    // A command sent after the data arrives while the data still waits.
+    ASSERT_TRUE(SetSpeed(purge ? 9600 : 4800));
+    EXPECT_EQ(server.Data(), expected);
+    if (purge) {
+      ASSERT_TRUE(winapi::PurgeComm(port, PURGE_TXCLEAR));
+    }
+    server.Send(FakeNetworkServer::ComPortCommand(109, {}));
+    if (purge) Write({0x42});
+    expected.push_back(purge ? 0x42 : 0x41);
+    EXPECT_TRUE(server.WaitFor([&](const Bytes& data, auto&) { return data == expected; }));
   }
 }
 
@@ -299,6 +421,13 @@ TEST(NetworkPortOpen, AServerThatNeverTakesTheConnectionTimesOut) {
   EXPECT_EQ(winapi::GetLastError(), static_cast<DWORD>(WSAETIMEDOUT));
   EXPECT_NE(debug.Text().find("no answer within"), std::string::npos) << debug.Text();
   for (const int fd : waiting) ::close(fd);
+}
+
+TEST(NetworkPortOpen, AServerThatClosesAtOnceIsTriedAgain) {
+  FakeNetworkServer server(FakeNetworkServer::Policy().ClosingAtOnce(2));
+  const HANDLE port = OpenPort(server.Url());
+  EXPECT_NE(port, INVALID_HANDLE_VALUE) << winapi::GetLastError();
+  if (port != INVALID_HANDLE_VALUE) winapi::CloseHandle(port);
 }
 
 // A port-map link may name a network port, so that a COM name stands for it.

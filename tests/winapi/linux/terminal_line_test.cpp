@@ -25,7 +25,7 @@ class RecordingSink : public LineSink {
  public:
   void OnReceiveReady() override { Bump(receiveReady_); }
   void OnTransmitReady() override { Bump(transmitReady_); }
-  void OnModemStatus(DWORD) override { Bump(modemChanges_); }
+  void OnModemStatus(DWORD, DWORD) override { Bump(modemChanges_); }
   void OnLineErrors(DWORD) override { Bump(lineErrors_); }
   void OnBreak() override { Bump(breaks_); }
   void OnGone(DWORD windowsError) override {

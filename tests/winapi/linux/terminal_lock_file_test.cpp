@@ -18,11 +18,7 @@ namespace {
 using testing::ChildProcess;
 using testing::PrivateTerminalSystem;
 using testing::PtyPeer;
-
-std::string ReadText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using testing::ReadText;
 
 void WriteText(const std::filesystem::path& file, const std::string& text) {
   std::ofstream(file, std::ios::binary | std::ios::trunc) << text;

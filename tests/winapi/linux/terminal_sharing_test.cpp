@@ -26,6 +26,7 @@ namespace {
 using testing::ChildProcess;
 using testing::PrivateTerminalSystem;
 using testing::PtyPeer;
+using testing::ReadText;
 using testing::SocatPair;
 using testing::WaitFor;
 
@@ -33,11 +34,6 @@ std::string DeviceNumber(const std::string& path) {
   struct stat info {};
   EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
   return std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev));
-}
-
-std::string ReadText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 DWORD SharedOpenError(const std::string& path) {

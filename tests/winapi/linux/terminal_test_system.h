@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <csignal>
@@ -20,6 +21,12 @@
 #include <unistd.h>
 
 namespace winapi::testing {
+
+// The whole content of a file (empty when it cannot be read).
+inline std::string ReadText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 // Fresh, empty lock and sys folders for one test; the system's process table stays.
 class PrivateTerminalSystem {

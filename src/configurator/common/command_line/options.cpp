@@ -90,6 +90,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
       flag(options.trace);
     } else if (name == "all") {
       flag(options.all);
+    } else if (name == "dry-run") {
+      flag(options.dryRun);
+    } else if (name == "from") {
+      options.from = OptionValue(args, i, name, inlineValue, hasInline);
+      if (options.from->empty()) throw UsageError("option --from needs a file name");
     } else if (name == "port") {
       options.port = OptionValue(args, i, name, inlineValue, hasInline);
       if (options.port->empty()) throw UsageError("option --port needs a port name");
@@ -118,8 +123,14 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (!haveCommand) throw UsageError("no command given");
   const bool anySetting = std::any_of(options.settings.begin(), options.settings.end(),
                                       [](const auto& value) { return value.has_value(); });
-  if (options.command == Command::Write && !anySetting) {
-    throw UsageError("write needs at least one setting to change");
+  if (options.command != Command::Write && (options.from || options.dryRun)) {
+    throw UsageError(std::string(options.from ? "--from" : "--dry-run") + " belongs to write");
+  }
+  if (options.from && anySetting) {
+    throw UsageError("write takes its settings from --from or from options, not both");
+  }
+  if (options.command == Command::Write && !anySetting && !options.from) {
+    throw UsageError("write needs at least one setting to change, or --from FILE");
   }
   if (options.command != Command::Write && anySetting) {
     throw UsageError("settings can only be given to write");
@@ -137,6 +148,7 @@ std::string UsageText() {
       "           whether it can be used (or who holds it) and the USB adapter\n"
       "  read     show the device's versions and its five settings\n"
       "  write    change the settings given below; the others keep their values\n"
+      "  write --from FILE   write the five settings a \"read --json\" saved in FILE\n"
       "  detect   look for the device on every port and search rate\n"
       "  map COMn DEVICE   give a device a fixed COM name (Linux: a link in the port map)\n"
       "  unmap COMn        remove that link again\n"
@@ -148,6 +160,7 @@ std::string UsageText() {
       "  --json        print the result as JSON (ports, read, write)\n"
       "  --all         ports: list the missing ports too\n"
       "  --trace       show every byte sent and received on standard error\n"
+      "  --dry-run     write: show what would change on the device, write nothing\n"
       "  --help        show this text\n"
       "\n"
       "Settings (write):\n";

@@ -14,6 +14,8 @@ const char* StateKey(PortState state) {
   switch (state) {
     case PortState::kUsable:
       return "usable";
+    case PortState::kNetwork:
+      return "network";
     case PortState::kMissing:
       return "missing";
     case PortState::kNotTerminal:

@@ -2,6 +2,8 @@
 
 #include "configurator/printable.h"
 
+#include <algorithm>
+
 namespace configurator::command_line {
 
 namespace {
@@ -49,7 +51,15 @@ std::vector<std::string> Problems(const ReadReportView& report) {
   return problems;
 }
 
+bool NothingRead(const ReadReportView& report) {
+  if (report.version.status == ReplyStatus::Good) return false;
+  return std::none_of(
+      report.settings.begin(), report.settings.end(),
+      [](const SettingReport& entry) { return entry.reply.status == ReplyStatus::Good; });
+}
+
 std::string FormatText(const ReadReportView& report) {
+  if (NothingRead(report)) return {};
   std::string text = "Port: " + Printable(report.port) + " at " + report.searchBaud + " baud\n";
   if (report.version.status == ReplyStatus::Good) {
     text += "Hardware version: " + HardwareVersionText(report.hardwareVersion) + "\n";
@@ -119,10 +129,55 @@ std::string FormatJson(const ReadReportView& report, const WriteReport* write) {
   for (std::size_t i = 0; i < problems.size(); ++i) {
     json += (i ? ", " : "") + JsonString(problems[i]);
   }
-  json += "]";
+  json += "],\n  \"conclusion\": " +
+          (report.conclusion.empty() ? std::string("null") : JsonString(report.conclusion));
   if (write) json += ",\n" + WriteMember(*write);
   json += "\n}\n";
   return json;
+}
+
+namespace {
+
+// The item a write of `wanted` leaves in the list of `entry`.
+std::string ItemAfter(const SettingReport& entry, int wanted) {
+  if (wanted < 0) return entry.text;
+  return entry.setting->Items()[static_cast<std::size_t>(wanted)];
+}
+
+}  // namespace
+
+std::string FormatDryRunText(const ReadReportView& before, const std::array<int, 5>& wanted) {
+  std::string text;
+  int changes = 0;
+  for (std::size_t i = 0; i < before.settings.size(); ++i) {
+    const SettingReport& entry = before.settings[i];
+    const std::string after = ItemAfter(entry, wanted[i]);
+    text += std::string(entry.setting->label) + ": ";
+    if (after == entry.text) {
+      text += after + ", unchanged\n";
+    } else {
+      text += (entry.text.empty() ? std::string("not read") : entry.text) + " -> " + after + "\n";
+      ++changes;
+    }
+  }
+  return text + Printable(before.port) + ": dry run, nothing was written; " +
+         (changes == 0 ? std::string("the device already holds these settings")
+                       : std::to_string(changes) + (changes == 1 ? " setting" : " settings") +
+                             " would change") +
+         "\n";
+}
+
+std::string FormatDryRunJson(const ReadReportView& before, const std::array<int, 5>& wanted) {
+  std::string json = "{\n  \"port\": " + JsonString(before.port) +
+                     ",\n  \"searchBaud\": " + JsonItem(before.searchBaud) + ",\n  \"dryRun\": {\n";
+  for (std::size_t i = 0; i < before.settings.size(); ++i) {
+    const SettingReport& entry = before.settings[i];
+    json += "    " + JsonString(entry.setting->jsonKey) +
+            ": {\"now\": " + (entry.text.empty() ? std::string("null") : JsonItem(entry.text)) +
+            ", \"new\": " + JsonItem(ItemAfter(entry, wanted[i])) + "}";
+    json += i + 1 < before.settings.size() ? ",\n" : "\n";
+  }
+  return json + "  }\n}\n";
 }
 
 std::string JsonString(const std::string& text) {

@@ -4,6 +4,7 @@
 #include "configurator/command_line/options.h"
 #include "configurator/command_line/port_commands.h"
 #include "configurator/command_line/report.h"
+#include "configurator/command_line/settings_file.h"
 #include "configurator/form_pzrq480.h"
 #include "configurator/printable.h"
 #include "ui/headless_application.h"
@@ -51,6 +52,8 @@ class Session {
   }
 
   int Run() {
+    // A refused file is refused before any port is touched.
+    if (options_.from) LoadFile(*options_.from);
     Handler([this] { form_.FormCreate(); });
     switch (options_.command) {
       case Command::Read:
@@ -133,7 +136,14 @@ class Session {
     // device is is told.
     form_.SearchOnSilence = !options_.baud;
     Handler([this] { form_.btnReadClick(); });
-    const ReadReportView report = CollectRead(form_);
+    ReadReportView report = CollectRead(form_);
+    if (NothingRead(report)) {
+      // One fact, said once: not the same "no reply" for every request on both streams.
+      report.conclusion = NothingReadConclusion(port, firstRate);
+      Show(report);
+      err_ << Printable(report.conclusion) << "\n";
+      return kExitFailed;
+    }
     Show(report);
     auto problems = Problems(report);
     if (form_.LastSearch.ran) {
@@ -152,13 +162,31 @@ class Session {
     return problems.empty() ? kExitOk : kExitFailed;
   }
 
+  std::string NothingReadConclusion(const std::string& port, const std::string& firstRate) {
+    const std::string check = "check the port, the cable and the device's power";
+    if (form_.LastSearch.ran && form_.LastSearch.answeredAt < 0) {
+      return port + ": " + WhereItAnswers(-1) + "; " + check;
+    }
+    const auto silent = [](const ReplyResult& r) { return r.status == ReplyStatus::NoReply; };
+    const ReadReport& read = form_.LastRead;
+    if (options_.baud && silent(read.version) &&
+        std::all_of(read.settings.begin(), read.settings.end(), silent)) {
+      int found = -1;
+      Handler([&] { found = form_.LocateDevice(); });
+      return port + ": no reply at " + firstRate + " baud; " + WhereItAnswers(found) +
+             (found < 0 ? "; " + check : std::string());
+    }
+    return port + " at " + form_.cbSearchBaud.Text() +
+           " baud: nothing could be read: " + NothingReadReason(read) + "; " + check;
+  }
+
   int Write() {
     ChooseSearchBaud();
     const std::string port = ChoosePort();
     const std::string rate = form_.cbSearchBaud.Text();
-    // The values asked for (the parser checked them).
-    std::array<int, 5> wanted{};
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
+    // The values asked for (the parser or the file's check took only valid ones).
+    std::array<int, 5> wanted = fromFile_;
+    for (std::size_t i = 0; i < wanted.size() && !options_.from; ++i) {
       wanted[i] =
           options_.settings[i] ? *DeviceSettings()[i].IndexForText(*options_.settings[i]) : -1;
     }
@@ -175,7 +203,14 @@ class Session {
       if (before.version.status == ReplyStatus::NoReply) {
         int found = -1;
         Handler([&] { found = form_.LocateDevice(); });
-        message += "; " + WhereItAnswers(found);
+        if (found < 0) {
+          message += "; " + WhereItAnswers(found);
+        } else {
+          // As the window says: read first, then write; the write itself reads first too.
+          const std::string at = form_.cbSearchBaud.Items()[static_cast<std::size_t>(found)];
+          message += "; the device answers at " + at + " baud: read its settings with --baud " +
+                     at + ", then write with --baud " + at;
+        }
       }
       throw Failure{message};
     }
@@ -188,6 +223,11 @@ class Session {
         throw Failure{port + ": " + setting.label + ": " + Problem(before.settings[i]) +
                       "; give it on the command line; nothing was written"};
       }
+    }
+
+    if (options_.dryRun) {
+      out_ << (options_.json ? FormatDryRunJson(before, wanted) : FormatDryRunText(before, wanted));
+      return kExitOk;
     }
 
     app_.ClearDialogs();
@@ -208,7 +248,17 @@ class Session {
     }
     Show(CollectRead(form_), &write);
     for (const std::string& line : write.differences) err_ << port << ": " << line << "\n";
-    return write.differences.empty() ? kExitOk : kExitFailed;
+    if (!write.differences.empty()) return kExitFailed;
+    if (!options_.json) out_ << port << ": the device holds what was written (read back)\n";
+    return kExitOk;
+  }
+
+  void LoadFile(const std::string& path) {
+    try {
+      fromFile_ = LoadSettingsFile(path);
+    } catch (const SettingsFileError& error) {
+      throw Failure{Printable(path) + ": " + error.what() + "; nothing was written"};
+    }
   }
 
   // A write an error or a signal cut short: why, then what reached the device and what
@@ -239,7 +289,14 @@ class Session {
       for (std::size_t rate = 0; rate < form_.cbSearchBaud.Items().size(); ++rate) {
         form_.cbSearchBaud.SetItemIndex(static_cast<int>(rate));
         bool answered = false;
-        Handler([&] { answered = form_.ProbeDevice(); });
+        try {
+          Handler([&] { answered = form_.ProbeDevice(); });
+        } catch (const Failure& failure) {
+          // One port that cannot be opened says so; the others are still looked at.
+          err_ << Printable(failure.message) << "\n";
+          if (!failure.reason.empty()) err_ << Printable(failure.reason) << "\n";
+          break;
+        }
         if (!answered) continue;
         ++found;
         out_ << port << " at " << form_.cbSearchBaud.Text() << " baud: PZ-RQ480, hardware "
@@ -267,6 +324,7 @@ class Session {
   std::ostream& out_;
   std::ostream& err_;
   const Clock::time_point start_ = Clock::now();
+  std::array<int, 5> fromFile_{};  // the list indexes of --from
   ui::HeadlessApplication app_;
   TFormPZRQ480 form_;
   // Ends before the form it hands signals to.
@@ -300,12 +358,11 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   } catch (const Failure& failure) {
     // Port errors carry the port's name as given; a control character in it is spelled out.
     err << Printable(failure.message) << "\n";
-    if (!failure.reason.empty()) {
-      err << Printable(failure.reason) << "\n";
-      if (options.json) {
-        out << "{\"error\": " << JsonString(failure.message)
-            << ", \"reason\": " << JsonString(failure.reason) << "}\n";
-      }
+    if (!failure.reason.empty()) err << Printable(failure.reason) << "\n";
+    if (options.json) {
+      out << "{\"error\": " << JsonString(failure.message);
+      if (!failure.reason.empty()) out << ", \"reason\": " << JsonString(failure.reason);
+      out << "}\n";
     }
   } catch (const std::exception& error) {
     err << Printable(error.what()) << "\n";

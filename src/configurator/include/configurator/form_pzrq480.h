@@ -76,6 +76,11 @@ struct WriteReport {
                                                     bool sent)>& item) const;
 };
 
+// Why nothing could be read when no request of `report` got a usable reply: each reason
+// once, in the order met, joined with "; " ("the line echoes what is sent: a loopback or
+// no device"). Empty when a setting was read.
+std::string NothingReadReason(const ReadReport& report);
+
 // Where a search of the other rates found the device (an index of cbSearchBaud).
 struct RateSearch {
   bool ran = false;

@@ -4,6 +4,7 @@
 #include "gui_qt/qt_application.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
@@ -67,11 +68,27 @@ class GroupWidget : public ModelWidget {
   QGroupBox& group_;
 };
 
+// Enter presses the focused button as Space does: a window of buttons without a dialog's
+// default button would otherwise ignore it (on Windows both keys press a button).
+class EnterPressesButton : public QObject {
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+    if (key->isAutoRepeat() || (key->modifiers() & ~Qt::KeypadModifier)) return false;
+    auto* button = static_cast<QAbstractButton*>(watched);
+    if (button->isEnabled()) button->click();
+    return true;
+  }
+};
+
 class ButtonWidget : public ModelWidget {
  public:
   ButtonWidget(ui::Button& model, QAbstractButton& button, QtApplication& app)
       : ModelWidget(model, button), button_(button) {
     if (!model.TakesFocus()) button_.setFocusPolicy(Qt::NoFocus);
+    button_.installEventFilter(&enter_);
     QObject::connect(&button_, &QAbstractButton::clicked, &Context(),
                      [&model, &app] { app.RunHandler([&model] { model.Click(); }); });
   }
@@ -81,6 +98,7 @@ class ButtonWidget : public ModelWidget {
 
  private:
   QAbstractButton& button_;
+  EnterPressesButton enter_;
 };
 
 }  // namespace

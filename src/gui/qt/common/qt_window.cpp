@@ -6,6 +6,8 @@
 #include "common/window_look.h"
 #include "gui_qt/qt_application.h"
 
+#include <QApplication>
+
 #include <vector>
 
 namespace gui_qt {
@@ -47,6 +49,8 @@ QtWindow::QtWindow(ui::Window& model, QtApplication& app)
     : window_(std::make_unique<TopLevelWidget>(model, app)) {
   window_->setObjectName(QString::fromStdString(model.Name()));
   ApplyWindowLook(model, *window_);
+  // Message boxes have no window of their own to take the font from: they share this one's.
+  QApplication::setFont(window_->font());
   bindings_.emplace(&model, std::make_unique<WindowBinding>(model, *window_));
   Build(model, *window_, app, bindings_);
   ApplyTabOrder(model, [this](const ui::Control& control) -> QWidget* {

@@ -525,15 +525,18 @@ void CommDevice::OnTransmitReady() {
   PumpTransmit();
 }
 
-void CommDevice::OnModemStatus(DWORD modemStatus) {
+void CommDevice::OnModemStatus(DWORD modemStatus, DWORD changedBack) {
   Lock lock(mutex_);
   if (closed_ || goneError_) return;
-  const DWORD changed = modemStatus ^ modem_;
+  const DWORD changed = (modemStatus ^ modem_) | changedBack;
   DWORD events = 0;
   if (changed & MS_CTS_ON) events |= EV_CTS;
   if (changed & MS_DSR_ON) events |= EV_DSR;
   if (changed & MS_RLSD_ON) events |= EV_RLSD;
-  if ((changed & MS_RING_ON) && (modemStatus & MS_RING_ON)) events |= EV_RING;
+  // A ring that came on, or came and went between two reports.
+  if ((changed & MS_RING_ON) && ((modemStatus & MS_RING_ON) || (changedBack & MS_RING_ON))) {
+    events |= EV_RING;
+  }
   modem_ = modemStatus;
   Raise(events);
   PumpTransmit();

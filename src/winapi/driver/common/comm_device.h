@@ -56,7 +56,7 @@ class CommDevice final : public handles::Object, private LineSink {
   // LineSink: each report takes mutex_ itself (the line's worker calls them unlocked).
   void OnReceiveReady() override;
   void OnTransmitReady() override;
-  void OnModemStatus(DWORD modemStatus) override;
+  void OnModemStatus(DWORD modemStatus, DWORD changedBack = 0) override;
   void OnLineErrors(DWORD ceFlags) override;
   void OnBreak() override;
   void OnGone(DWORD windowsError) override;

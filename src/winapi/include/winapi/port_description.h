@@ -20,6 +20,7 @@ enum class PortState {
   kLocked,            // a live process's lock file claims it
   kPermissionDenied,  // the user may not open it
   kFailed,            // any other failure; `error` tells
+  kNetwork,           // a network port: not probed, as that would wait for the network
 };
 
 // A USB serial adapter as the kernel describes it.

@@ -32,8 +32,9 @@ class LineSink {
   virtual void OnReceiveReady() = 0;
   // The line can take more bytes after Line::Transmit took fewer than it was offered.
   virtual void OnTransmitReady() = 0;
-  // The modem input lines changed: the new GetCommModemStatus word (MS_CTS_ON | ...).
-  virtual void OnModemStatus(DWORD modemStatus) = 0;
+  // The modem input lines changed: the new GetCommModemStatus word (MS_CTS_ON | ...), and
+  // the lines (MS_ bits) known to have changed and changed back since the last report.
+  virtual void OnModemStatus(DWORD modemStatus, DWORD changedBack = 0) = 0;
   // Line errors on input: CE_FRAME, CE_OVERRUN and/or CE_RXPARITY.
   virtual void OnLineErrors(DWORD ceFlags) = 0;
   // A break condition on input.

@@ -32,6 +32,8 @@ std::string StateText(const PortDescription& port) {
   switch (port.state) {
     case PortState::kUsable:
       return "usable";
+    case PortState::kNetwork:
+      return "network port (not probed)";
     case PortState::kMissing:
       return "missing";
     case PortState::kNotTerminal:
@@ -55,6 +57,7 @@ std::string ReasonText(const PortDescription& port) {
   std::string reason;
   switch (port.state) {
     case PortState::kUsable:
+    case PortState::kNetwork:
       return {};
     case PortState::kMissing:
       reason = "no such device";

@@ -10,6 +10,7 @@
 #include "ports/linux/terminal_refusal.h"
 #include "ports/linux/terminal_system_paths.h"
 #include "ports/linux/usb_adapter.h"
+#include "winapi/network_port.h"
 #include "winapi/port_map.h"
 #include "winapi/port_probe.h"
 
@@ -78,6 +79,10 @@ PortDescription DescribePort(const std::string& name) {
   }
   port.devicePath = DevicePathOf(name);
   if (port.devicePath.empty()) return port;
+  if (IsNetworkPortName(port.devicePath)) {
+    port.state = PortState::kNetwork;
+    return port;
+  }
   const TerminalSystemPaths system = CurrentTerminalSystemPaths();
   if (auto line = driver::OpenTerminalLine(port.devicePath, error)) {
     line->Stop();

@@ -26,6 +26,9 @@ struct Options {
   bool json = false;
   bool trace = false;
   bool all = false;  // ports: the missing ones too
+  // write: the settings come from this file (what "read --json" printed).
+  std::optional<std::string> from;
+  bool dryRun = false;  // write: show what would change, write nothing
   // map: COM name and device; unmap: COM name.
   std::vector<std::string> operands;
   // Per setting, in wire order: the text given on the command line (checked to be one

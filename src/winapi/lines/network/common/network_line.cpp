@@ -21,8 +21,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Connecting, and the telnet agreement after it, each take at most this long.
-constexpr milliseconds kConnectLimit{3000};
+// Opening (the host lookup, connecting, trying again after a server closed at once, and
+// the telnet agreement) takes at most this long.
+constexpr milliseconds kOpenLimit{3000};
+// Between two tries of a server that accepted and closed at once.
+constexpr milliseconds kRetryPause{200};
 // The server's answer to a speed change: without it the port's speed is unknown.
 constexpr milliseconds kSpeedAnswerLimit{2000};
 // Answers to the other settings are waited for this long, then no more.
@@ -30,8 +33,29 @@ constexpr milliseconds kOtherAnswerLimit{300};
 // Received bytes the driver has not pulled yet; beyond this the socket is left unread, so
 // the sender is held back by TCP itself.
 constexpr std::size_t kInboxLimit = 64 * 1024;
-// Bytes taken for sending that the socket has not taken yet.
+// Data taken for sending that the socket has not taken yet.
 constexpr std::size_t kOutboxLimit = 8 * 1024;
+// Telnet commands and answers waiting for the socket; while there are more, the socket
+// is not read, so a server that asks without reading our answers cannot make them pile up.
+constexpr std::size_t kControlLimit = 4 * 1024;
+// Bytes read in one go before the lock is let go and deadlines are looked at again.
+constexpr std::size_t kReadBudget = 64 * 1024;
+// Data bytes escaped for the socket at a time.
+constexpr std::size_t kSendChunk = 4 * 1024;
+
+// The COM-PORT-OPTION's settings by command code.
+const char* SettingName(std::uint8_t code) {
+  switch (code) {
+    case 2:
+      return "data size";
+    case 3:
+      return "parity";
+    case 4:
+      return "stop size";
+    default:
+      return "control setting";
+  }
+}
 
 void Report(const std::string& name, const std::string& text) {
   winapi::OutputDebugStringA((name + ": " + text).c_str());
@@ -45,34 +69,35 @@ class NetworkLine final : public Line {
 
   ~NetworkLine() override { Stop(); }
 
-  // The telnet agreement before the line is handed out; an error, or 0.
-  DWORD Negotiate() {
+  // The telnet agreement before the line is handed out, until `deadline`; an error, or 0.
+  // Data that comes before it is dropped: an open port starts with empty queues.
+  DWORD Negotiate(Clock::time_point deadline) {
     std::unique_lock lock(mutex_);
     const auto greeting = session_->Greeting();
-    outbox_.insert(outbox_.end(), greeting.begin(), greeting.end());
-    const Clock::time_point deadline = Clock::now() + kConnectLimit;
+    control_.insert(control_.end(), greeting.begin(), greeting.end());
     while (true) {
       Flush();
-      ReadSocket(true);
+      ReadSocket(Reading::Agreement);
       if (gone_ || session_->ComPortAccepted() || session_->ComPortRefused()) break;
       if (Clock::now() >= deadline) break;
       WaitUnlocked(lock, deadline);
     }
-    if (gone_) {
-      Report(name_, "the server closed the connection while agreeing on the telnet options");
-      return ERROR_DEVICE_NOT_CONNECTED;
+    if (dropped_ > 0) {
+      Report(name_, "dropped " + std::to_string(dropped_) +
+                        " bytes the server sent before agreeing on the telnet options");
     }
+    if (gone_) return ERROR_DEVICE_NOT_CONNECTED;
     if (session_->ComPortRefused()) {
       Report(name_, "the server refuses the COM-PORT-OPTION; for a raw TCP server use tcp://");
       return ERROR_NOT_SUPPORTED;
     }
     if (!session_->ComPortAccepted()) {
       Report(name_, "no telnet COM-PORT-OPTION answer within " +
-                        std::to_string(kConnectLimit.count()) +
-                        " ms; for a raw TCP server use tcp://");
+                        std::to_string(kOpenLimit.count()) +
+                        " ms of opening; for a raw TCP server use tcp://");
       return WSAETIMEDOUT;
     }
-    session_->AppendMasks(outbox_);
+    session_->AppendMasks(control_);
     Flush();
     return gone_ ? ERROR_DEVICE_NOT_CONNECTED : ERROR_SUCCESS;
   }
@@ -96,68 +121,56 @@ class NetworkLine final : public Line {
     std::unique_lock lock(mutex_);
     if (gone_) return ERROR_DEVICE_NOT_CONNECTED;
     if (!session_) return ERROR_SUCCESS;  // raw bytes: the bridge keeps its own settings
+    // The driver's defaults at open are no setting of the program's: as on Windows,
+    // opening leaves the port's settings as they are.
+    if (!sink_) return ERROR_SUCCESS;
     std::vector<std::uint8_t> commands;
-    if (const DWORD error = session_->AppendSettings(dcb, commands)) return error;
-    if (commands.empty()) return ERROR_SUCCESS;
-    outbox_.insert(outbox_.end(), commands.begin(), commands.end());
+    if (const DWORD error = session_->AppendSpeed(dcb, commands)) return error;
     // The worker may be busy reporting to the driver, whose lock our caller holds, so
     // the answers are read here; meanwhile the worker leaves the socket alone, or it
     // could take an answer while this thread waits for it.
     applying_ = true;
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point speedDeadline = start + kSpeedAnswerLimit;
-    const Clock::time_point othersDeadline = start + kOtherAnswerLimit;
-    while (true) {
-      Flush();
-      ReadSocket(true);
-      if (gone_) break;
-      const Clock::time_point now = Clock::now();
-      if (session_->SpeedPending()) {
-        if (now >= speedDeadline) break;
-      } else if (!session_->OthersPending()) {
-        break;
-      } else if (now >= othersDeadline) {
+    DWORD error = ERROR_SUCCESS;
+    if (!commands.empty()) {
+      control_.insert(control_.end(), commands.begin(), commands.end());
+      AwaitAnswers(lock, Clock::now() + kSpeedAnswerLimit,
+                   [this] { return session_->SpeedPending(); });
+      error = SpeedResult(dcb.BaudRate);
+    }
+    if (error == ERROR_SUCCESS) {
+      session_->TakeRefusedSetting();  // a late answer to an earlier call is no answer to this
+      commands.clear();
+      session_->AppendFraming(dcb, commands);
+      control_.insert(control_.end(), commands.begin(), commands.end());
+      if (!commands.empty() && !AwaitAnswers(lock, Clock::now() + kOtherAnswerLimit,
+                                             [this] { return session_->OthersPending(); })) {
         session_->GiveUpOthers();
-        break;
       }
-      WaitUnlocked(lock, session_->SpeedPending() ? speedDeadline : othersDeadline);
+      if (gone_) {
+        error = Gone();
+      } else if (const auto refused = session_->TakeRefusedSetting()) {
+        Report(name_, "the server keeps " + std::string(SettingName(refused->code)) + " " +
+                          std::to_string(refused->answered) + " where " +
+                          std::to_string(refused->asked) + " was asked for");
+        error = ERROR_INVALID_PARAMETER;
+      }
     }
     // What was read meanwhile is the worker's to report.
     applying_ = false;
     socket_->Wake();
-    if (gone_) {
-      Report(name_, "the server closed the connection");
-      return ERROR_DEVICE_NOT_CONNECTED;
-    }
-    if (session_->SpeedPending()) {
-      session_->GiveUpSpeed();
-      Report(name_, "the server did not answer the change to " + std::to_string(dcb.BaudRate) +
-                        " baud within " + std::to_string(kSpeedAnswerLimit.count()) + " ms");
-      return ERROR_SEM_TIMEOUT;
-    }
-    if (const auto answered = session_->RefusedSpeed()) {
-      Report(name_, "the server refused " + std::to_string(dcb.BaudRate) + " baud (it keeps " +
-                        std::to_string(*answered) + ")");
-      return ERROR_INVALID_PARAMETER;
-    }
-    return ERROR_SUCCESS;
+    return error;
   }
 
   std::size_t Transmit(std::span<const std::uint8_t> bytes) override {
     std::lock_guard lock(mutex_);
     if (gone_) return 0;
-    std::size_t taken = 0;
-    for (const std::uint8_t byte : bytes) {
-      const std::size_t size = session_ && byte == telnet::kIac ? 2 : 1;
-      if (outbox_.size() + size > kOutboxLimit) break;
-      outbox_.push_back(byte);
-      if (size == 2) outbox_.push_back(byte);
-      ++taken;
-    }
+    const std::size_t taken = std::min(bytes.size(), kOutboxLimit - outbox_.size());
+    outbox_.insert(outbox_.end(), bytes.begin(), bytes.begin() + taken);
     Flush();
     if (taken < bytes.size()) transmitWanted_ = true;
-    // The worker waits for the socket to take the rest, or reports its loss.
-    if (!outbox_.empty() || gone_) socket_->Wake();
+    // The worker waits for the socket to take the rest, tells when more fits, or reports
+    // the connection's loss.
+    if (Sending() || transmitWanted_ || gone_) socket_->Wake();
     return taken;
   }
 
@@ -184,82 +197,179 @@ class NetworkLine final : public Line {
     const bool receive = (purgeFlags & PURGE_RXCLEAR) != 0;
     const bool transmit = (purgeFlags & PURGE_TXCLEAR) != 0;
     if (receive) inbox_.clear();
+    // What the socket has begun to take goes out whole, so the telnet framing holds.
+    if (transmit) outbox_.clear();
     if (!session_ || gone_) return;
-    session_->AppendPurge(receive, transmit, outbox_);
+    session_->AppendPurge(receive, transmit, control_);
     Flush();
-    if (!outbox_.empty() || gone_) socket_->Wake();
+    if (Sending() || gone_) socket_->Wake();
   }
 
  private:
-  // Reads what the socket has (up to the inbox limit unless `unlimited`), mutex held.
-  void ReadSocket(bool unlimited) {
+  enum class Reading {
+    Bounded,    // up to the inbox limit
+    Agreement,  // data before the telnet agreement is dropped
+    Applying,   // data beyond the inbox limit is dropped as an overrun
+  };
+
+  // Reads what the socket has, at most a budget's worth, mutex held.
+  void ReadSocket(Reading mode) {
     std::array<std::uint8_t, 4096> chunk{};
     std::vector<std::uint8_t> data;
-    while (!gone_ && (unlimited || inbox_.size() < kInboxLimit)) {
+    for (std::size_t read = 0; read < kReadBudget && !gone_ && control_.size() < kControlLimit;) {
+      if (mode == Reading::Bounded && inbox_.size() >= kInboxLimit) break;
       const auto got = socket_->Receive(chunk);
       if (!got) {
         gone_ = true;
         break;
       }
       if (*got == 0) break;
-      const auto bytes = std::span(chunk.data(), *got);
-      if (session_) {
+      read += *got;
+      auto bytes = std::span(chunk.data(), *got);
+      data.clear();
+      if (!session_) {
+        data.assign(bytes.begin(), bytes.end());
+      } else if (mode == Reading::Agreement) {
+        // Byte by byte until the agreement, so that data right after it is kept.
+        while (!bytes.empty() && !session_->ComPortAccepted()) {
+          session_->Feed(bytes.first(1), data, control_);
+          bytes = bytes.subspan(1);
+        }
+        dropped_ += data.size();
         data.clear();
-        session_->Feed(bytes, data, outbox_);
-        inbox_.insert(inbox_.end(), data.begin(), data.end());
+        session_->Feed(bytes, data, control_);
       } else {
-        inbox_.insert(inbox_.end(), bytes.begin(), bytes.end());
+        session_->Feed(bytes, data, control_);
       }
+      const std::size_t room = inbox_.size() < kInboxLimit ? kInboxLimit - inbox_.size() : 0;
+      if (mode == Reading::Applying && data.size() > room) {
+        overrun_ = true;
+        data.resize(room);
+      }
+      inbox_.insert(inbox_.end(), data.begin(), data.end());
     }
   }
 
-  // Sends what the socket takes now, mutex held.
+  // Whether anything waits for the socket to take it.
+  bool Sending() const {
+    return !wire_.empty() || !control_.empty() || (!outbox_.empty() && !Suspended());
+  }
+  bool Suspended() const { return session_ && session_->Suspended(); }
+
+  // Sends what the socket takes now, mutex held. Commands go before data not yet begun.
   void Flush() {
-    while (!outbox_.empty() && !gone_) {
-      const auto sent = socket_->Send(outbox_);
+    while (!gone_) {
+      if (wire_.empty()) {
+        if (!control_.empty()) {
+          wire_.swap(control_);
+        } else if (!outbox_.empty() && !Suspended()) {
+          const std::size_t count = std::min(outbox_.size(), kSendChunk);
+          const auto end = outbox_.begin() + static_cast<std::ptrdiff_t>(count);
+          if (session_) {
+            for (auto it = outbox_.begin(); it != end; ++it) {
+              wire_.push_back(*it);
+              if (*it == telnet::kIac) wire_.push_back(telnet::kIac);
+            }
+          } else {
+            wire_.assign(outbox_.begin(), end);
+          }
+          outbox_.erase(outbox_.begin(), end);
+        } else {
+          break;
+        }
+      }
+      const auto sent = socket_->Send(wire_);
       if (!sent) {
         gone_ = true;
         break;
       }
       if (*sent == 0) break;
-      outbox_.erase(outbox_.begin(), outbox_.begin() + static_cast<std::ptrdiff_t>(*sent));
+      wire_.erase(wire_.begin(), wire_.begin() + static_cast<std::ptrdiff_t>(*sent));
     }
   }
 
   // Waits for the socket without the mutex, no longer than `deadline`.
   void WaitUnlocked(std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
-    const bool write = !outbox_.empty();
+    const bool read = control_.size() < kControlLimit;
+    const bool write = Sending();
     const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
     lock.unlock();
-    socket_->Wait(true, write, std::max(left, milliseconds(0)), false);
+    socket_->Wait(read, write, std::max(left, milliseconds(0)), false);
     lock.lock();
+  }
+
+  // Sends and reads until `pending` no longer holds, the connection is gone or `deadline`
+  // passes; whether the answers came.
+  template <typename Pending>
+  bool AwaitAnswers(std::unique_lock<std::mutex>& lock, Clock::time_point deadline,
+                    Pending pending) {
+    while (true) {
+      Flush();
+      ReadSocket(Reading::Applying);
+      if (gone_) return false;
+      if (!pending()) return true;
+      if (Clock::now() >= deadline) return false;
+      WaitUnlocked(lock, deadline);
+    }
+  }
+
+  DWORD Gone() {
+    Report(name_, "the server closed the connection");
+    return ERROR_DEVICE_NOT_CONNECTED;
+  }
+
+  // The outcome of a speed change whose answer was awaited.
+  DWORD SpeedResult(DWORD baud) {
+    if (gone_) return Gone();
+    if (session_->SpeedPending()) {
+      session_->GiveUpSpeed();
+      Report(name_, "the server did not answer the change to " + std::to_string(baud) +
+                        " baud within " + std::to_string(kSpeedAnswerLimit.count()) +
+                        " ms; no setting of this call was sent after it");
+      return ERROR_SEM_TIMEOUT;
+    }
+    if (const auto answered = session_->RefusedSpeed()) {
+      Report(name_, "the server refused " + std::to_string(baud) + " baud (it keeps " +
+                        std::to_string(*answered) + "); no setting of this call was sent");
+      return ERROR_INVALID_PARAMETER;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // The lines the server saw change and change back since the last report.
+  DWORD ModemChangedBack(DWORD modem) {
+    return session_ ? session_->TakeModemChanges() & ~(modem ^ reportedModem_) : 0;
   }
 
   void Run() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-      if (!applying_) ReadSocket(false);
+      if (!applying_) ReadSocket(Reading::Bounded);
       Flush();
-      if (gone_) {
+      const bool received = receiveArmed_ && !inbox_.empty();
+      if (received) receiveArmed_ = false;
+      // The last bytes before a close are handed over before the loss is reported.
+      if (gone_ && !received) {
         lock.unlock();
-        Report(name_, "the server closed the connection");
+        Gone();
         sink_->OnGone(ERROR_DEVICE_NOT_CONNECTED);
         return;
       }
-      const bool received = receiveArmed_ && !inbox_.empty();
-      if (received) receiveArmed_ = false;
       const bool transmitReady = transmitWanted_ && outbox_.size() < kOutboxLimit / 2;
       if (transmitReady) transmitWanted_ = false;
       const DWORD modem = session_ ? session_->ModemStatus() : 0;
-      const bool modemChanged = modem != reportedModem_;
+      const DWORD changedBack = ModemChangedBack(modem);
+      const bool modemChanged = modem != reportedModem_ || changedBack != 0;
       reportedModem_ = modem;
-      const DWORD lineErrors = session_ ? session_->TakeLineErrors() : 0;
+      DWORD lineErrors = session_ ? session_->TakeLineErrors() : 0;
+      if (overrun_) lineErrors |= CE_RXOVER;
+      overrun_ = false;
       const bool lineBreak = session_ && session_->TakeBreak();
       readingPaused_ = inbox_.size() >= kInboxLimit;
-      const bool read = !readingPaused_ && !applying_;
-      const bool write = !outbox_.empty();
+      const bool read = !readingPaused_ && !applying_ && control_.size() < kControlLimit;
+      const bool write = Sending();
       lock.unlock();
-      if (modemChanged) sink_->OnModemStatus(modem);
+      if (modemChanged) sink_->OnModemStatus(modem, changedBack);
       if (lineErrors) sink_->OnLineErrors(lineErrors);
       if (lineBreak) sink_->OnBreak();
       if (transmitReady) sink_->OnTransmitReady();
@@ -269,7 +379,7 @@ class NetworkLine final : public Line {
       if (!reported && !stopping_) broken = socket_->Wait(read, write, std::nullopt, true);
       lock.lock();
       // A closed or reset connection may still hold its last bytes.
-      if (broken && !applying_) ReadSocket(true);
+      if (broken && !applying_) ReadSocket(Reading::Applying);
     }
   }
 
@@ -278,8 +388,12 @@ class NetworkLine final : public Line {
   std::unique_ptr<Rfc2217Session> session_;  // null for raw bytes
 
   std::mutex mutex_;
-  std::deque<std::uint8_t> inbox_;    // received data
-  std::vector<std::uint8_t> outbox_;  // wire bytes for the socket
+  std::deque<std::uint8_t> inbox_;     // received data
+  std::deque<std::uint8_t> outbox_;    // data to send, not escaped yet
+  std::vector<std::uint8_t> control_;  // telnet commands and answers to send
+  std::vector<std::uint8_t> wire_;     // what the socket is taking now
+  std::size_t dropped_ = 0;            // data before the telnet agreement
+  bool overrun_ = false;
   bool gone_ = false;
   bool receiveArmed_ = true;
   bool transmitWanted_ = false;
@@ -301,21 +415,36 @@ std::unique_ptr<Line> OpenNetworkLine(const std::string& name, DWORD& error) {
     Report(name, "not a network port name: write rfc2217://host:port or tcp://host:port");
     return nullptr;
   }
-  std::string reason;
-  auto socket = NetworkSocket::Connect(address->host, address->port, kConnectLimit, error, reason);
-  if (!socket) {
-    Report(name, reason);
-    return nullptr;
+  const Clock::time_point deadline = Clock::now() + kOpenLimit;
+  while (true) {
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+    std::string reason;
+    auto socket = NetworkSocket::Connect(address->host, address->port,
+                                         std::max(left, milliseconds(1)), error, reason);
+    if (!socket) {
+      Report(name, reason);
+      return nullptr;
+    }
+    if (!address->telnet) {
+      error = ERROR_SUCCESS;
+      return std::make_unique<NetworkLine>(name, std::move(socket), nullptr);
+    }
+    auto line =
+        std::make_unique<NetworkLine>(name, std::move(socket), std::make_unique<Rfc2217Session>());
+    error = line->Negotiate(deadline);
+    if (error == ERROR_SUCCESS) return line;
+    if (error != ERROR_DEVICE_NOT_CONNECTED) return nullptr;
+    // A bridge whose device is still held by the connection that just ended accepts and
+    // closes at once for a moment: try again while the open's time lasts.
+    if (Clock::now() + kRetryPause >= deadline) {
+      Report(name,
+             "the server closed the connection while agreeing on the telnet options, "
+             "again until the open's limit of " +
+                 std::to_string(kOpenLimit.count()) + " ms; is another program using the port?");
+      return nullptr;
+    }
+    std::this_thread::sleep_for(kRetryPause);
   }
-  auto session = address->telnet ? std::make_unique<Rfc2217Session>() : nullptr;
-  const bool telnet = session != nullptr;
-  auto line = std::make_unique<NetworkLine>(name, std::move(socket), std::move(session));
-  if (telnet) {
-    error = line->Negotiate();
-    if (error != ERROR_SUCCESS) return nullptr;
-  }
-  error = ERROR_SUCCESS;
-  return line;
 }
 
 }  // namespace winapi::driver

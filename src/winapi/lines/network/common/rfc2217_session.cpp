@@ -1,5 +1,8 @@
 #include "lines/network/common/rfc2217_session.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace winapi::driver {
 namespace {
 
@@ -10,6 +13,7 @@ constexpr std::uint8_t kSuppressGoAhead = 3;
 constexpr std::uint8_t kComPortOption = 44;
 
 // Client command codes; the server answers a command with its code + 100.
+constexpr std::uint8_t kSignature = 0;
 constexpr std::uint8_t kSetBaudRate = 1;
 constexpr std::uint8_t kSetDataSize = 2;
 constexpr std::uint8_t kSetParity = 3;
@@ -17,10 +21,17 @@ constexpr std::uint8_t kSetStopSize = 4;
 constexpr std::uint8_t kSetControl = 5;
 constexpr std::uint8_t kNotifyLineState = 6;
 constexpr std::uint8_t kNotifyModemState = 7;
+constexpr std::uint8_t kFlowControlSuspend = 8;
+constexpr std::uint8_t kFlowControlResume = 9;
 constexpr std::uint8_t kSetLineStateMask = 10;
 constexpr std::uint8_t kSetModemStateMask = 11;
 constexpr std::uint8_t kPurgeData = 12;
 constexpr std::uint8_t kServerOffset = 100;
+
+constexpr std::string_view kOwnSignature = "pzrq480 serial port";
+
+// How often one option's state changes are answered.
+constexpr int kMaxAnswersPerOption = 8;
 
 // SET-CONTROL values.
 constexpr std::uint8_t kNoFlowControl = 1;
@@ -81,7 +92,8 @@ std::vector<std::uint8_t> Rfc2217Session::Greeting() const {
 
 void Rfc2217Session::AppendMasks(std::vector<std::uint8_t>& wire) const {
   const std::uint8_t lineMask = kLineOverrun | kLineParity | kLineFraming | kLineBreak;
-  const std::uint8_t modemMask = 0xF0;  // CTS, DSR, RI and CD themselves, not their deltas
+  // The lines and their changes: some servers report only when a change bit is set.
+  const std::uint8_t modemMask = 0xFF;
   for (const auto& part :
        {Subnegotiation(kComPortOption, std::array{kSetLineStateMask, lineMask}),
         Subnegotiation(kComPortOption, std::array{kSetModemStateMask, modemMask})}) {
@@ -97,11 +109,14 @@ void Rfc2217Session::Feed(std::span<const std::uint8_t> wire, std::vector<std::u
 }
 
 // Answers only a request that changes the option's state (or refuses once), so two
-// sides that both follow this can never loop.
+// sides that both follow this can never loop; a peer that keeps turning one option on and
+// off is answered a few times and then no more, so its requests cannot pile up answers.
 void Rfc2217Session::OnNegotiation(std::uint8_t verb, std::uint8_t option,
                                    std::vector<std::uint8_t>& reply) {
   OptionState& state = options_[option];
-  auto answer = [&reply, option](std::uint8_t answerVerb) {
+  auto answer = [&reply, &state, option](std::uint8_t answerVerb) {
+    if (state.answers >= kMaxAnswersPerOption) return;
+    ++state.answers;
     const auto bytes = Negotiation(answerVerb, option);
     reply.insert(reply.end(), bytes.begin(), bytes.end());
   };
@@ -116,7 +131,7 @@ void Rfc2217Session::OnNegotiation(std::uint8_t verb, std::uint8_t option,
       }
       break;
     case kWont:
-      if (state.remote && option != kBinary) answer(kDont);
+      if (state.remote) answer(kDont);
       state.remote = false;
       break;
     case kDo:
@@ -131,6 +146,7 @@ void Rfc2217Session::OnNegotiation(std::uint8_t verb, std::uint8_t option,
       break;
     case kDont:
       if (option == kComPortOption) comPort_ = Agreement::No;
+      if (state.local) answer(kWont);
       state.local = false;
       break;
     default:
@@ -143,23 +159,49 @@ void Rfc2217Session::OnComPortAnswer(std::span<const std::uint8_t> payload) {
   const std::uint8_t code = static_cast<std::uint8_t>(payload[0] - kServerOffset);
   const auto value = payload.subspan(1);
   switch (code) {
+    case kSignature:
+      // An empty one asks for ours; a server's own is only informative.
+      if (value.empty() && reply_) {
+        std::vector<std::uint8_t> answer{kSignature};
+        answer.insert(answer.end(), kOwnSignature.begin(), kOwnSignature.end());
+        const auto bytes = Subnegotiation(kComPortOption, answer);
+        reply_->insert(reply_->end(), bytes.begin(), bytes.end());
+      }
+      break;
+    case kFlowControlSuspend:
+      suspended_ = true;
+      break;
+    case kFlowControlResume:
+      suspended_ = false;
+      break;
     case kSetBaudRate:
       if (value.size() >= 4 && speedPending_) {
         const std::uint32_t speed = (std::uint32_t{value[0]} << 24) |
                                     (std::uint32_t{value[1]} << 16) |
                                     (std::uint32_t{value[2]} << 8) | value[3];
-        speedPending_ = false;
         if (speed != speedAsked_) {
+          // A late answer to a request we gave up on is not this request's answer.
+          const auto late = std::find(abandonedSpeeds_.begin(), abandonedSpeeds_.end(), speed);
+          if (late != abandonedSpeeds_.end()) {
+            abandonedSpeeds_.erase(late);
+            break;
+          }
           refusedSpeed_ = speed;
           speed_.reset();  // not in effect: send it again next time
         }
+        speedPending_ = false;
       }
       break;
     case kSetDataSize:
     case kSetParity:
     case kSetStopSize:
     case kSetControl:
-      if (pending_[code] > 0) --pending_[code];
+      if (pending_[code] > 0) {
+        --pending_[code];
+        const std::uint8_t asked = asked_[code].front();
+        asked_[code].pop_front();
+        if (!value.empty() && value[0] != asked) OnSettingRefused(code, asked, value[0]);
+      }
       break;
     case kNotifyLineState:
       if (!value.empty()) {
@@ -170,7 +212,11 @@ void Rfc2217Session::OnComPortAnswer(std::span<const std::uint8_t> payload) {
       }
       break;
     case kNotifyModemState:
-      if (!value.empty()) modem_ = value[0] & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
+      if (!value.empty()) {
+        modem_ = value[0] & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
+        // The change bits sit four places below their lines' bits (RI's: a ring ended).
+        modemChanges_ |= static_cast<DWORD>(value[0] & 0x0F) << 4;
+      }
       break;
     default:
       break;
@@ -183,32 +229,37 @@ void Rfc2217Session::Send(std::uint8_t code, std::span<const std::uint8_t> value
   payload.insert(payload.end(), value.begin(), value.end());
   const auto bytes = Subnegotiation(kComPortOption, payload);
   wire.insert(wire.end(), bytes.begin(), bytes.end());
-  if (code >= kSetDataSize && code <= kSetControl && !unanswered_[code]) ++pending_[code];
+  if (code >= kSetDataSize && code <= kSetControl && !unanswered_[code] && !value.empty()) {
+    ++pending_[code];
+    asked_[code].push_back(value[0]);
+  }
 }
 
-DWORD Rfc2217Session::AppendSettings(const DCB& dcb, std::vector<std::uint8_t>& wire) {
+DWORD Rfc2217Session::AppendSpeed(const DCB& dcb, std::vector<std::uint8_t>& wire) {
   if (dcb.fOutxDsrFlow || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE ||
       dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
     return ERROR_INVALID_PARAMETER;
   }
+  if (speed_ == dcb.BaudRate) return ERROR_SUCCESS;
+  const std::uint32_t rate = dcb.BaudRate;
+  const std::array<std::uint8_t, 4> value{
+      static_cast<std::uint8_t>(rate >> 24), static_cast<std::uint8_t>(rate >> 16),
+      static_cast<std::uint8_t>(rate >> 8), static_cast<std::uint8_t>(rate)};
+  Send(kSetBaudRate, value, wire);
+  speed_ = rate;
+  speedAsked_ = rate;
+  speedPending_ = true;
+  refusedSpeed_.reset();
+  return ERROR_SUCCESS;
+}
+
+void Rfc2217Session::AppendFraming(const DCB& dcb, std::vector<std::uint8_t>& wire) {
   const bool hardwareFlow = dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
   const std::uint8_t flow = hardwareFlow              ? kHardwareFlowControl
                             : (dcb.fOutX || dcb.fInX) ? kXonXoffFlowControl
                                                       : kNoFlowControl;
   const std::uint8_t dtr = dcb.fDtrControl == DTR_CONTROL_DISABLE ? kDtrOff : kDtrOn;
   const std::uint8_t rts = dcb.fRtsControl == RTS_CONTROL_DISABLE ? kRtsOff : kRtsOn;
-
-  if (speed_ != dcb.BaudRate) {
-    const std::uint32_t rate = dcb.BaudRate;
-    const std::array<std::uint8_t, 4> value{
-        static_cast<std::uint8_t>(rate >> 24), static_cast<std::uint8_t>(rate >> 16),
-        static_cast<std::uint8_t>(rate >> 8), static_cast<std::uint8_t>(rate)};
-    Send(kSetBaudRate, value, wire);
-    speed_ = rate;
-    speedAsked_ = rate;
-    speedPending_ = true;
-    refusedSpeed_.reset();
-  }
   const std::array<std::pair<std::uint8_t, std::uint8_t>, 3> framing{{
       {kSetDataSize, dcb.ByteSize},
       {kSetParity, static_cast<std::uint8_t>(dcb.Parity + 1)},
@@ -226,7 +277,6 @@ DWORD Rfc2217Session::AppendSettings(const DCB& dcb, std::vector<std::uint8_t>& 
     Send(kSetControl, std::span(&value, 1), wire);
     *last = value;
   }
-  return ERROR_SUCCESS;
 }
 
 void Rfc2217Session::AppendPurge(bool receive, bool transmit,
@@ -247,12 +297,16 @@ bool Rfc2217Session::OthersPending() const {
 void Rfc2217Session::GiveUpSpeed() {
   speedPending_ = false;
   speed_.reset();
+  // Its answer may still come, and must not be taken for the next request's.
+  if (abandonedSpeeds_.size() == kAbandonedSpeeds) abandonedSpeeds_.pop_front();
+  abandonedSpeeds_.push_back(speedAsked_);
 }
 
 void Rfc2217Session::GiveUpOthers() {
   for (std::size_t code = 0; code < kCodes; ++code) {
     if (pending_[code] > 0) unanswered_[code] = true;
     pending_[code] = 0;
+    asked_[code].clear();
   }
 }
 
@@ -260,6 +314,31 @@ DWORD Rfc2217Session::TakeLineErrors() {
   const DWORD errors = lineErrors_;
   lineErrors_ = 0;
   return errors;
+}
+
+// The server keeps another value: it is not in effect, so the next settings send it again.
+void Rfc2217Session::OnSettingRefused(std::uint8_t code, std::uint8_t asked,
+                                      std::uint8_t answered) {
+  if (!refusedSetting_) refusedSetting_ = RefusedSetting{code, asked, answered};
+  if (code != kSetControl) {
+    sent_[code].reset();
+    return;
+  }
+  for (auto* last : {&flow_, &dtr_, &rts_}) {
+    if (*last == asked) last->reset();
+  }
+}
+
+std::optional<Rfc2217Session::RefusedSetting> Rfc2217Session::TakeRefusedSetting() {
+  auto refused = refusedSetting_;
+  refusedSetting_.reset();
+  return refused;
+}
+
+DWORD Rfc2217Session::TakeModemChanges() {
+  const DWORD changes = modemChanges_;
+  modemChanges_ = 0;
+  return changes;
 }
 
 bool Rfc2217Session::TakeBreak() {

@@ -59,15 +59,15 @@ void Decoder::Feed(std::span<const std::uint8_t> wire, std::vector<std::uint8_t>
         }
         break;
       case State::SubIac:
+        state_ = State::Sub;
         if (byte == kIac) {
           if (sub_.size() < kMaxSubnegotiation) sub_.push_back(kIac);
-          state_ = State::Sub;
-        } else {
-          // IAC SE ends it; any other command after IAC inside a subnegotiation is a
-          // peer's mistake, taken as its end too so that data is not swallowed.
+        } else if (byte == kSe) {
           state_ = State::Data;
           if (!sub_.empty() && handlers_.subnegotiation) handlers_.subnegotiation(sub_);
         }
+        // Only IAC SE ends a subnegotiation: any other command inside one is the peer's
+        // mistake and dropped with its IAC, so the stream cannot lose step.
         break;
     }
   }

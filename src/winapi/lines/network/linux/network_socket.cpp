@@ -4,7 +4,11 @@
 #include "winapi/owned_fd.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -87,7 +91,51 @@ int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& error) 
   // Small writes such as one request frame go out at once.
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  // A bridge that lost its power sends no FIN: probes notice it within seconds.
+  const int idleSeconds = 5, intervalSeconds = 2, probes = 3;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  // Sent data that goes unacknowledged this long means the same.
+  const unsigned userTimeoutMs = 15000;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
   return fd;
+}
+
+// A host lookup that may outlive its caller: a resolver that does not answer keeps only
+// the lookup's own thread, which ends when the resolver gives up.
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  int result = EAI_AGAIN;
+  addrinfo* found = nullptr;
+
+  ~Lookup() {
+    if (found) ::freeaddrinfo(found);
+  }
+};
+
+// The addresses of `host`, or null with `result` set (EAI_AGAIN once `deadline` passed).
+std::shared_ptr<Lookup> LookUp(const std::string& host, std::uint16_t port,
+                               Clock::time_point deadline) {
+  auto lookup = std::make_shared<Lookup>();
+  std::thread([lookup, host, service = std::to_string(port)] {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    std::lock_guard lock(lookup->mutex);
+    lookup->result = result;
+    lookup->found = found;
+    lookup->finished = true;
+    lookup->done.notify_all();
+  }).detach();
+  std::unique_lock lock(lookup->mutex);
+  lookup->done.wait_until(lock, deadline, [&lookup] { return lookup->finished; });
+  return lookup->finished ? lookup : nullptr;
 }
 
 }  // namespace
@@ -100,24 +148,25 @@ std::unique_ptr<NetworkSocket> NetworkSocket::Connect(const std::string& host, s
                                                       std::chrono::milliseconds limit, DWORD& error,
                                                       std::string& reason) {
   const Clock::time_point deadline = Clock::now() + limit;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (lookup != 0) {
+  const auto lookup = LookUp(host, port, deadline);
+  if (!lookup) {
+    error = WSAETIMEDOUT;
+    reason = "the lookup of host " + host + " gave no answer within " +
+             std::to_string(limit.count()) + " ms; check the name server or use an address";
+    return nullptr;
+  }
+  if (lookup->result != 0) {
     error = WSAHOST_NOT_FOUND;
-    reason = "unknown host " + host + " (" + ::gai_strerror(lookup) + ")";
+    reason = "unknown host " + host + " (" + ::gai_strerror(lookup->result) + ")";
     return nullptr;
   }
   auto handles = std::make_unique<Handles>();
   int lastError = ETIMEDOUT;
-  for (const addrinfo* address = found; address && !handles->socket.Valid();
+  for (const addrinfo* address = lookup->found; address && !handles->socket.Valid();
        address = address->ai_next) {
     if (Clock::now() >= deadline) break;
     handles->socket = OwnedFd(ConnectOne(*address, deadline, lastError));
   }
-  ::freeaddrinfo(found);
   if (!handles->socket.Valid()) {
     error = WindowsErrorOfConnect(lastError);
     reason = lastError == ETIMEDOUT ? "no answer within " + std::to_string(limit.count()) + " ms"

@@ -6,6 +6,7 @@
 #define _WIN32_WINNT 0x0600  // WSAPoll
 #endif
 #include <winsock2.h>
+#include <mstcpip.h>
 #include <ws2tcpip.h>
 
 #include "lines/network/common/network_socket.h"
@@ -114,6 +115,12 @@ SOCKET ConnectOne(const addrinfo& address, Clock::time_point deadline, int& erro
   }
   const BOOL one = TRUE;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  // A bridge that lost its power sends no FIN: probes notice it within seconds.
+  ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&one), sizeof one);
+  tcp_keepalive probes{1, 5000, 1000};
+  DWORD returned = 0;
+  ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &probes, sizeof probes, nullptr, 0, &returned, nullptr,
+             nullptr);
   return s;
 }
 
