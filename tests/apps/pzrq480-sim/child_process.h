@@ -53,8 +53,7 @@ class ChildProcess {
     std::vector<char*> envp;
     for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
-    const int error =
-        ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int error = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
