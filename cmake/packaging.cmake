@@ -67,6 +67,18 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # CPack names the build machine's architecture; a cross build's package is the target's
+  # (aarch64-linux-gnu is arm64, arm-linux-gnueabihf is armhf).
+  if(CMAKE_CROSSCOMPILING)
+    execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE _pz_arch_result)
+    if(NOT _pz_arch_result EQUAL 0 OR CPACK_DEBIAN_PACKAGE_ARCHITECTURE STREQUAL "")
+      message(FATAL_ERROR "dpkg-architecture does not know '${CMAKE_LIBRARY_ARCHITECTURE}': the "
+                          "package's architecture is unknown (install dpkg-dev; the toolchain "
+                          "file sets CMAKE_LIBRARY_ARCHITECTURE to the GNU triplet)")
+    endif()
+  endif()
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The library dependencies (Qt, the C++ run-time) come from dpkg-shlibdeps; Qt only

@@ -4,7 +4,8 @@
 # captures the window. Also an end-to-end check of the window: it fails if the read does
 # not reach the emulated device.
 # Usage: scripts/screenshot-linux.sh [build-folder] [output.png]
-#        (defaults: build/default, docs/screenshot-linux.png; builds what is missing)
+#        (defaults: build/default, docs/screenshot-linux.png; builds what is missing;
+#        a cross build's programs run under the emulator PZ_EMULATOR names)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
@@ -32,7 +33,7 @@ start_sim "$work" "$sim_bin" --hw 1.2 --sw 7 --address 12 --baud-rate 19200 --s8
   --s88-modules 4 --command-station 1
 echo "pzrq480-sim serves $sim_com on $sim_pty"
 
-PZ_PORT_MAP_DIR=$work/ports env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY "$window_bin" \
+PZ_PORT_MAP_DIR=$work/ports env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY "${emulator[@]}" "$window_bin" \
   >"$work/window.log" 2>&1 &
 track_pid $!
 wid=$(wait_for_window 30 "$window_title") ||

@@ -1,10 +1,13 @@
 # Shared by the scripts that drive the programs: condition waits, a private Xvfb display,
 # the emulated device in a private port map, and the clean-up of everything they started.
-# Source it; it defines functions only. Background processes are registered with
+# Source it; it defines functions and `emulator` only. Background processes are registered with
 # `track_pid`, and `cleanup_session` (run on EXIT, INT, TERM and HUP once
 # `trap_session_cleanup` is called) ends them newest first and removes $session_dir.
 
 session_pids=()
+# A cross build's programs run under an emulator: PZ_EMULATOR names it with its options
+# (e.g. qemu-aarch64-static), and the build's programs are started as "${emulator[@]}" prog.
+read -ra emulator <<<"${PZ_EMULATOR:-}"
 session_dir=
 session_cleanups=()
 
@@ -80,9 +83,9 @@ start_sim() {
   local dir=$1 sim=$2
   shift 2
   mkdir -p "$dir/ports"
-  PZ_PORT_MAP_DIR=$dir/ports "$sim" --log "$dir/frames.log" "$@" >"$dir/sim.out" 2>"$dir/sim.err" &
+  PZ_PORT_MAP_DIR=$dir/ports "${emulator[@]}" "$sim" --log "$dir/frames.log" "$@" >"$dir/sim.out" 2>"$dir/sim.err" &
   track_pid $!
-  sim_started() { [ "$(wc -l <"$dir/sim.out")" -ge 2 ]; }
+  sim_started() { [ -f "$dir/sim.out" ] && [ "$(wc -l <"$dir/sim.out")" -ge 2 ]; }
   wait_for 30 sim_started || { echo "pzrq480-sim did not start" >&2; cat "$dir/sim.err" >&2; return 1; }
   sim_com=$(sed -n 1p "$dir/sim.out")
   sim_pty=$(sed -n 2p "$dir/sim.out")

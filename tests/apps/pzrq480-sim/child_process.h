@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,14 +46,14 @@ class ChildProcess {
       for (const std::string& mine : env) replaced = replaced || mine.rfind(name, 0) == 0;
       if (!replaced) environment.push_back(text);
     }
+    const std::vector<std::string> command = UnderEmulator(args);
     std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
     for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
-    const int error =
-        ::posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int error = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
@@ -127,6 +128,18 @@ class ChildProcess {
   }
 
  private:
+  // A cross build's test runs under an emulator (PZ_TEST_EMULATOR, its words separated by
+  // spaces), and so must the programs it starts: the system cannot run them itself.
+  static std::vector<std::string> UnderEmulator(const std::vector<std::string>& args) {
+    std::vector<std::string> command;
+#ifdef PZ_TEST_EMULATOR
+    std::istringstream words(PZ_TEST_EMULATOR);
+    for (std::string word; words >> word;) command.push_back(word);
+#endif
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+  }
+
   static bool ReadSome(int fd, std::string& into, int timeoutMs) {
     pollfd ready{fd, POLLIN, 0};
     if (::poll(&ready, 1, timeoutMs) <= 0) return false;
