@@ -140,13 +140,19 @@ start_tests() {
   test_preset=$1
   test_log=$(mktemp "/tmp/pz-tests-$1.XXXXXX")
   test_started=$(now)
-  if [ "$1" = mingw ]; then
-    scripts/wine-tests.sh >"$test_log" 2>&1 &
-  elif [ "$1" = arm64 ]; then
-    scripts/qemu-tests.sh arm64 "${arm64_tests[@]}" >"$test_log" 2>&1 &
-  else
-    ctest --preset "$1" >"$test_log" 2>&1 &
-  fi
+  # The job notes when it ended: it may end long before the build beside it does.
+  {
+    local status=0
+    if [ "$1" = mingw ]; then
+      scripts/wine-tests.sh || status=$?
+    elif [ "$1" = arm64 ]; then
+      scripts/qemu-tests.sh arm64 "${arm64_tests[@]}" || status=$?
+    else
+      ctest --preset "$1" || status=$?
+    fi
+    now >"$test_log.end"
+    exit $status
+  } >"$test_log" 2>&1 &
   test_pid=$!
   track_pid "$test_pid"
 }
@@ -158,8 +164,10 @@ finish_tests() {
   wait "$test_pid" || status=$?
   echo "=== tests of $test_preset ==="
   cat "$test_log"
-  rm -f "$test_log"
-  times+=("$test_preset tests: $(($(now) - test_started)) s")
+  local ended
+  ended=$(cat "$test_log.end" 2>/dev/null || now)
+  rm -f "$test_log" "$test_log.end"
+  times+=("$test_preset tests: $((ended - test_started)) s")
   echo "--- ${times[-1]}"
   test_pid=
   return $status

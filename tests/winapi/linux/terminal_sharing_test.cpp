@@ -43,7 +43,7 @@ DWORD SharedOpenError(const std::string& path) {
   return error;
 }
 
-std::unique_ptr<TerminalDevice> OpenOrFail(const std::string& path) {
+std::unique_ptr<TerminalDevice> OpenSharedOrFail(const std::string& path) {
   DWORD error = 0;
   auto device = TerminalDevice::Open(path, error);
   EXPECT_NE(device, nullptr) << path << " error " << error;
@@ -132,7 +132,7 @@ TEST_F(TerminalSharingTest, TheSystemConsoleIsRefused) {
 
   // Once the console moves elsewhere, the terminal is free.
   system_.AddTty("ttyS9", "4:73");
-  EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+  EXPECT_NE(OpenSharedOrFail(peer_.SlavePath()), nullptr);
 }
 
 TEST_F(TerminalSharingTest, AConsoleOnTheForegroundVirtualTerminalIsFollowed) {
@@ -144,7 +144,7 @@ TEST_F(TerminalSharingTest, AConsoleOnTheForegroundVirtualTerminalIsFollowed) {
 
   system_.AddTty("tty0", "4:0", "tty2");
   system_.AddTty("tty2", "4:2");
-  EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+  EXPECT_NE(OpenSharedOrFail(peer_.SlavePath()), nullptr);
 }
 
 TEST(TerminalConsoleTest, AliasesAreConsolesAndOddNamesAreIgnored) {
@@ -181,7 +181,7 @@ TEST_F(TerminalSharingTest, ALiveLockFileKeepsThePortAndOurOwnComesAndGoes) {
   char ours[16];
   std::snprintf(ours, sizeof ours, "%10d\n", static_cast<int>(::getpid()));
   {
-    auto device = OpenOrFail(peer_.SlavePath());
+    auto device = OpenSharedOrFail(peer_.SlavePath());
     EXPECT_EQ(ReadText(lockPath), ours);
   }
   EXPECT_FALSE(std::filesystem::exists(lockPath));
@@ -199,7 +199,7 @@ TEST_F(TerminalSharingTest, ATerminalAnotherProcessHasOpenIsRefused) {
   EXPECT_EQ(exclusive, 0);
 
   holder.Release();
-  EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+  EXPECT_NE(OpenSharedOrFail(peer_.SlavePath()), nullptr);
 }
 
 TEST_F(TerminalSharingTest, TheExclusiveFlagOfAKilledHolderStillRefuses) {
@@ -231,7 +231,7 @@ TEST_F(TerminalSharingTest, OnlyOtherProcessesInTheProcessTableCount) {
 
   // Ourselves, names that are no process and files that are no folder do not count.
   std::filesystem::remove_all(proc / "4242");
-  EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+  EXPECT_NE(OpenSharedOrFail(peer_.SlavePath()), nullptr);
 }
 
 // The far side of a pty holds its master; its descriptors of the same pty's slave do
@@ -254,7 +254,7 @@ TEST_F(TerminalSharingTest, AProcessHoldingThePtysMasterIsItsFarSideNotAUser) {
 
   std::filesystem::remove_all(proc / "4343");
   process("4242", index);
-  EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+  EXPECT_NE(OpenSharedOrFail(peer_.SlavePath()), nullptr);
 }
 
 // A probe of many ports looks at the process table once, at its first open; any other
@@ -264,10 +264,10 @@ TEST_F(TerminalSharingTest, APortProbeLooksAtTheProcessTableOnce) {
   PtyPeer other;
   {
     const PortProbe probe;
-    EXPECT_NE(OpenOrFail(other.SlavePath()), nullptr);
+    EXPECT_NE(OpenSharedOrFail(other.SlavePath()), nullptr);
     std::filesystem::create_directories(proc / "4242" / "fd");
     std::filesystem::create_symlink(peer_.SlavePath(), proc / "4242" / "fd" / "7");
-    EXPECT_NE(OpenOrFail(peer_.SlavePath()), nullptr);
+    EXPECT_NE(OpenSharedOrFail(peer_.SlavePath()), nullptr);
   }
   EXPECT_EQ(SharedOpenError(peer_.SlavePath()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
@@ -276,8 +276,8 @@ TEST(TerminalSocatTest, BothEndsOfASocatPairOpenAtOnce) {
   PrivateTerminalSystem system;
   SocatPair pair;
   ASSERT_TRUE(pair.Ready());
-  auto a = OpenOrFail(pair.A());
-  auto b = OpenOrFail(pair.B());
+  auto a = OpenSharedOrFail(pair.A());
+  auto b = OpenSharedOrFail(pair.B());
   ASSERT_NE(a, nullptr);
   ASSERT_NE(b, nullptr);
   // Each end reaches the other through socat.
@@ -304,12 +304,12 @@ TEST(TerminalSocatTest, ABridgeLeavesItsPtyFreeAndHoldsTheDeviceBehindIt) {
     return TerminalDevice::Open(device.SlavePath(), error) == nullptr &&
            error == static_cast<DWORD>(ERROR_ACCESS_DENIED);
   }));
-  EXPECT_NE(OpenOrFail(bridge.A()), nullptr);
+  EXPECT_NE(OpenSharedOrFail(bridge.A()), nullptr);
 }
 
 TEST_F(TerminalSharingTest, SettingsAreHandedBackAsFoundOnClose) {
   {
-    auto device = OpenOrFail(peer_.SlavePath());
+    auto device = OpenSharedOrFail(peer_.SlavePath());
     ASSERT_NE(device, nullptr);
     ASSERT_EQ(device->Configure(RawDcb(115200)), static_cast<DWORD>(ERROR_SUCCESS));
     const termios2 ours = peer_.Settings();

@@ -1,14 +1,13 @@
 // Network sockets on Linux: a non-blocking TCP socket and an eventfd for wake-ups.
 #include "lines/network/common/network_socket.h"
 
+#include "lines/network/common/call_within.h"
+
 #include "winapi/owned_fd.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -103,39 +102,31 @@ int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& error) 
   return fd;
 }
 
-// A host lookup that may outlive its caller: a resolver that does not answer keeps only
-// the lookup's own thread, which ends when the resolver gives up.
+// The addresses a lookup found; freed with the last reference, which an abandoned
+// lookup's own thread may hold.
 struct Lookup {
-  std::mutex mutex;
-  std::condition_variable done;
-  bool finished = false;
   int result = EAI_AGAIN;
   addrinfo* found = nullptr;
 
+  Lookup() = default;
+  Lookup(const Lookup&) = delete;
+  Lookup& operator=(const Lookup&) = delete;
   ~Lookup() {
     if (found) ::freeaddrinfo(found);
   }
 };
 
-// The addresses of `host`, or null with `result` set (EAI_AGAIN once `deadline` passed).
-std::shared_ptr<Lookup> LookUp(const std::string& host, std::uint16_t port,
-                               Clock::time_point deadline) {
-  auto lookup = std::make_shared<Lookup>();
-  std::thread([lookup, host, service = std::to_string(port)] {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    std::lock_guard lock(lookup->mutex);
-    lookup->result = result;
-    lookup->found = found;
-    lookup->finished = true;
-    lookup->done.notify_all();
-  }).detach();
-  std::unique_lock lock(lookup->mutex);
-  lookup->done.wait_until(lock, deadline, [&lookup] { return lookup->finished; });
-  return lookup->finished ? lookup : nullptr;
+// The addresses of `host`, or null once `deadline` passed without an answer.
+std::shared_ptr<const Lookup> LookUp(const std::string& host, std::uint16_t port,
+                                     Clock::time_point deadline) {
+  return CallWithin<Lookup>(
+      [host, service = std::to_string(port)](Lookup& lookup) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        lookup.result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup.found);
+      },
+      deadline);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 
+#include "lines/network/common/call_within.h"
 #include "lines/network/common/network_socket.h"
 #include "winapi/system_error_text.h"
 
@@ -143,6 +144,34 @@ SOCKET WakeSocket() {
   return s;
 }
 
+// The addresses a lookup found; freed with the last reference, which an abandoned
+// lookup's own thread may hold.
+struct Lookup {
+  int result = WSAHOST_NOT_FOUND;
+  addrinfo* found = nullptr;
+
+  Lookup() = default;
+  Lookup(const Lookup&) = delete;
+  Lookup& operator=(const Lookup&) = delete;
+  ~Lookup() {
+    if (found) ::freeaddrinfo(found);
+  }
+};
+
+// The addresses of `host`, or null once `deadline` passed without an answer.
+std::shared_ptr<const Lookup> LookUp(const std::string& host, std::uint16_t port,
+                                     Clock::time_point deadline) {
+  return CallWithin<Lookup>(
+      [host, service = std::to_string(port)](Lookup& lookup) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        lookup.result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup.found);
+      },
+      deadline);
+}
+
 }  // namespace
 
 NetworkSocket::NetworkSocket(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
@@ -158,25 +187,25 @@ std::unique_ptr<NetworkSocket> NetworkSocket::Connect(const std::string& host, s
     return nullptr;
   }
   const Clock::time_point deadline = Clock::now() + limit;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  const int lookup = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (lookup != 0) {
+  const auto lookup = LookUp(host, port, deadline);
+  if (!lookup) {
+    error = WSAETIMEDOUT;
+    reason = "the lookup of host " + host + " gave no answer within " +
+             std::to_string(limit.count()) + " ms; check the name server or use an address";
+    return nullptr;
+  }
+  if (lookup->result != 0) {
     error = WSAHOST_NOT_FOUND;
     reason = "unknown host " + host;
     return nullptr;
   }
   auto handles = std::make_unique<Handles>();
   int lastError = WSAETIMEDOUT;
-  for (const addrinfo* address = found; address && handles->socket == INVALID_SOCKET;
+  for (const addrinfo* address = lookup->found; address && handles->socket == INVALID_SOCKET;
        address = address->ai_next) {
     if (Clock::now() >= deadline) break;
     handles->socket = ConnectOne(*address, deadline, lastError);
   }
-  ::freeaddrinfo(found);
   if (handles->socket == INVALID_SOCKET) {
     error = WindowsErrorOfConnect(lastError);
     reason = lastError == WSAETIMEDOUT ? "no answer within " + std::to_string(limit.count()) + " ms"
