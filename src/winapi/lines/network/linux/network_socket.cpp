@@ -1,8 +1,6 @@
 // Network sockets on Linux: a non-blocking TCP socket and an eventfd for wake-ups.
 #include "lines/network/common/network_socket.h"
 
-#include "lines/network/common/call_within.h"
-
 #include "winapi/owned_fd.h"
 
 #include <cerrno>
@@ -17,6 +15,9 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// After <netdb.h>, whose getaddrinfo it calls.
+#include "lines/network/common/host_lookup.h"
 
 namespace winapi::driver {
 
@@ -102,33 +103,6 @@ int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& error) 
   return fd;
 }
 
-// The addresses a lookup found; freed with the last reference, which an abandoned
-// lookup's own thread may hold.
-struct Lookup {
-  int result = EAI_AGAIN;
-  addrinfo* found = nullptr;
-
-  Lookup() = default;
-  Lookup(const Lookup&) = delete;
-  Lookup& operator=(const Lookup&) = delete;
-  ~Lookup() {
-    if (found) ::freeaddrinfo(found);
-  }
-};
-
-// The addresses of `host`, or null once `deadline` passed without an answer.
-std::shared_ptr<const Lookup> LookUp(const std::string& host, std::uint16_t port,
-                                     Clock::time_point deadline) {
-  return CallWithin<Lookup>(
-      [host, service = std::to_string(port)](Lookup& lookup) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        lookup.result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup.found);
-      },
-      deadline);
-}
-
 }  // namespace
 
 NetworkSocket::NetworkSocket(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
@@ -139,7 +113,7 @@ std::unique_ptr<NetworkSocket> NetworkSocket::Connect(const std::string& host, s
                                                       std::chrono::milliseconds limit, DWORD& error,
                                                       std::string& reason) {
   const Clock::time_point deadline = Clock::now() + limit;
-  const auto lookup = LookUp(host, port, deadline);
+  const auto lookup = LookUpHost(host, port, deadline);
   if (!lookup) {
     error = WSAETIMEDOUT;
     reason = "the lookup of host " + host + " gave no answer within " +

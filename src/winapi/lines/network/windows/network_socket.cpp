@@ -9,7 +9,7 @@
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 
-#include "lines/network/common/call_within.h"
+#include "lines/network/common/host_lookup.h"  // after <ws2tcpip.h>, whose getaddrinfo it calls
 #include "lines/network/common/network_socket.h"
 #include "winapi/system_error_text.h"
 
@@ -144,34 +144,6 @@ SOCKET WakeSocket() {
   return s;
 }
 
-// The addresses a lookup found; freed with the last reference, which an abandoned
-// lookup's own thread may hold.
-struct Lookup {
-  int result = WSAHOST_NOT_FOUND;
-  addrinfo* found = nullptr;
-
-  Lookup() = default;
-  Lookup(const Lookup&) = delete;
-  Lookup& operator=(const Lookup&) = delete;
-  ~Lookup() {
-    if (found) ::freeaddrinfo(found);
-  }
-};
-
-// The addresses of `host`, or null once `deadline` passed without an answer.
-std::shared_ptr<const Lookup> LookUp(const std::string& host, std::uint16_t port,
-                                     Clock::time_point deadline) {
-  return CallWithin<Lookup>(
-      [host, service = std::to_string(port)](Lookup& lookup) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        lookup.result = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup.found);
-      },
-      deadline);
-}
-
 }  // namespace
 
 NetworkSocket::NetworkSocket(std::unique_ptr<Handles> handles) : handles_(std::move(handles)) {}
@@ -187,7 +159,7 @@ std::unique_ptr<NetworkSocket> NetworkSocket::Connect(const std::string& host, s
     return nullptr;
   }
   const Clock::time_point deadline = Clock::now() + limit;
-  const auto lookup = LookUp(host, port, deadline);
+  const auto lookup = LookUpHost(host, port, deadline);
   if (!lookup) {
     error = WSAETIMEDOUT;
     reason = "the lookup of host " + host + " gave no answer within " +
